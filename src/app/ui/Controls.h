@@ -1,0 +1,83 @@
+#pragma once
+// The window's own kinds of control, where Qt's stock widgets lack an event
+// or a value type the handlers rely on.
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QSlider>
+#include <cstdint>
+
+namespace morvane {
+
+// A slider that reports the user's mouse-down, mouse-up and click. Setting
+// its value from the program raises none of them, so it never seeks.
+class SeekSlider : public QSlider {
+    Q_OBJECT
+public:
+    explicit SeekSlider(QWidget *parent = nullptr);
+
+signals:
+    void mouseDown();
+    void mouseUp();
+    void userClicked(); // after a mouse release, or a key that moved the thumb
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+};
+
+// A short vertical marker above the slider, placed by x in twips.
+class MarkerLine : public QWidget {
+    Q_OBJECT
+public:
+    MarkerLine(float x, int topTwips, int bottomTwips, QWidget *parent);
+
+    float X1() const { return x1_; }
+    float X2() const { return x2_; }
+    void setX1(float twips);
+    void setX2(float twips);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void place();
+    float x1_;
+    float x2_;
+    int top_;
+    int bottom_;
+};
+
+// A label that is clicked like a link.
+class LinkLabel : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+
+signals:
+    void clicked();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override;
+};
+
+// A progress bar whose range and value are 64-bit byte counts; ranges past
+// what QProgressBar's int holds are scaled down so the bar still reads right.
+class ClipProgressBar : public QProgressBar {
+    Q_OBJECT
+public:
+    explicit ClipProgressBar(QWidget *parent = nullptr);
+
+    std::int64_t byteMaximum() const { return maximum_; }
+    std::int64_t byteValue() const { return value_; }
+    void setByteMaximum(std::int64_t maximum);
+    void setByteValue(std::int64_t value);
+
+private:
+    std::int64_t maximum_ = 100;
+    std::int64_t value_ = 0;
+    std::int64_t divisor_ = 1;
+};
+
+} // namespace morvane

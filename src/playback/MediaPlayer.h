@@ -1,0 +1,36 @@
+#pragma once
+// The seven operations the window needs from a media player. Everything else
+// (demultiplexing, decoding, output) belongs to the implementation.
+
+#include <QString>
+#include <stdexcept>
+
+namespace morvane {
+
+// A player operation that could not be carried out.
+class PlayerError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class MediaPlayer {
+public:
+    virtual ~MediaPlayer() = default;
+
+    // Opens the file that play() will start; throws PlayerError when the
+    // file cannot be played.
+    virtual void setFileName(const QString &path) = 0;
+    // Pauses a playing file; resumes a paused one where it stands.
+    virtual void pause() = 0;
+    // Plays the named file from its beginning.
+    virtual void play() = 0;
+    virtual void close() = 0;
+    // Seconds. duration() is above 0 once a playable file is open;
+    // currentPosition() equals duration() once playback ran to the end.
+    virtual double duration() = 0;
+    virtual double currentPosition() = 0;
+    // Afterwards currentPosition() reads the new position.
+    virtual void seek(double seconds) = 0;
+};
+
+} // namespace morvane

@@ -1,0 +1,25 @@
+#pragma once
+#include <QString>
+#include <cstdint>
+
+namespace morvane {
+
+// Flags keep the window's own convention: -1 is true, 0 is false.
+using Flag = std::int16_t;
+constexpr Flag True = -1;
+constexpr Flag False = 0;
+
+// What every handler of the window reads or writes. One instance, owned by
+// the window for its whole life.
+struct EditingState {
+    QString SourceFile;            // empty: no file is open
+    std::int32_t StartSecond = 0;
+    std::int32_t EndSecond = 0;
+    std::int32_t MarkScale = 0;    // twips per second of slider value
+    Flag IsPlaying = False;
+
+    bool fileOpen() const { return SourceFile != QString(); }
+    bool selectionValid() const { return StartSecond < EndSecond; }
+};
+
+} // namespace morvane
