@@ -1,0 +1,26 @@
+#pragma once
+#include "app/ui/Dialogs.h"
+
+class QWidget;
+
+namespace morvane {
+
+// The real file dialogs and message boxes.
+class QtDialogs : public Dialogs {
+public:
+    void setParent(QWidget *parent) { parent_ = parent; }
+
+    std::optional<QString> openFile(const QString &filter, const QString &fileName) override;
+    std::optional<QString> saveFile(const QString &title, const QString &filter, int filterIndex,
+                                    const QString &fileName) override;
+    void message(const QString &text) override;
+    bool askYesNo(const QString &text) override;
+
+    // "VOB Files (*.vob)|*.vob|All Files (*.*)|*.*" in Qt's own filter form.
+    static QStringList nameFilters(const QString &filter);
+
+private:
+    QWidget *parent_ = nullptr;
+};
+
+} // namespace morvane

@@ -1,0 +1,86 @@
+// Save: checks the marks, locks the editing controls, asks for the target and
+// cuts the clip. Every way out after the dialog puts the controls back.
+
+#include "app/ui/Form1.h"
+#include "files/engine/ClipCutter.h"
+#include "files/FileIdentity.h"
+#include "state/TimeText.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+namespace morvane {
+
+namespace {
+
+class ProgressBarSink : public ProgressSink {
+public:
+    explicit ProgressBarSink(ClipProgressBar *bar) : bar_(bar) {}
+    void setMaximum(std::int64_t maximum) override { bar_->setByteMaximum(maximum); }
+    void setValue(std::int64_t value) override { bar_->setByteValue(value); }
+
+private:
+    ClipProgressBar *bar_;
+};
+
+} // namespace
+
+void Form1::Command7_Click()
+{
+    if (!(state.StartSecond < state.EndSecond) || state.EndSecond == 0) {
+        dialogs_.message(QStringLiteral("Wrong Selection"));
+        return;
+    }
+    if (!state.fileOpen())
+        return;
+
+    setEditingEnabled(false);
+    bool finished = false;
+    try {
+        const std::int32_t duration = RoundSeconds(player_.duration());
+        Command1->setText(QStringLiteral("Play"));
+        H->setValue(0);
+        setWindowTitle(QStringLiteral("Saving"));
+
+        Cdlg.Filter = QStringLiteral("VOB Files(*.vob)|*.vob|All Files (*.*)|*.*");
+        Cdlg.FilterIndex = 1;
+        Cdlg.DialogTitle = QStringLiteral("Save");
+        Cdlg.ShowSave();
+        const QString target = Cdlg.FileName;
+
+        if (target == state.SourceFile || sameFile(target, state.SourceFile)) {
+            dialogs_.message(QStringLiteral("Cannot overwrite file in use..."));
+        } else if (QFileInfo::exists(target)
+                   && !dialogs_.askYesNo(QStringLiteral("File already exist.Overwrite?"))) {
+            // No: the old file stays as it was.
+        } else {
+            ProgressBarSink sink(pb);
+            ClipCutter cutter(sink, [] { QCoreApplication::processEvents(); });
+            activeCut_ = &cutter;
+            try {
+                cutter.cut({state.SourceFile, target, duration, state.StartSecond, state.EndSecond});
+                activeCut_ = nullptr;
+                finished = true;
+            } catch (const CutCancelled &) {
+                activeCut_ = nullptr;
+            } catch (const CutError &e) {
+                activeCut_ = nullptr;
+                dialogs_.message(QStringLiteral("The clip was not saved.\n%1").arg(QString::fromUtf8(e.what())));
+            }
+        }
+    } catch (const DialogCancelled &) {
+    } catch (const std::exception &e) {
+        // The player could not tell the duration.
+        dialogs_.message(QStringLiteral("The clip was not saved.\n%1").arg(QString::fromUtf8(e.what())));
+    }
+
+    setWindowTitle(QStringLiteral("Morvane"));
+    if (finished)
+        dialogs_.message(QStringLiteral("Clip Saved"));
+    pb->setByteValue(0);
+    setEditingEnabled(true);
+    if (!finished)
+        Cdlg.FileName = QString(); // the dialog keeps the name only of a saved clip
+}
+
+} // namespace morvane

@@ -1,0 +1,45 @@
+// Play Selected: plays the marked range once. The handler stays in a polling
+// loop that lets window events run, so Pause, Stop, Mark End and even another
+// Play Selected work while it runs; the caption of Play/Pause is its stop
+// signal.
+
+#include "app/ui/Form1.h"
+#include "state/TimeText.h"
+
+namespace morvane {
+
+void Form1::Command9_Click()
+{
+    const std::int32_t start = state.StartSecond;
+    if (!(start < state.EndSecond)) {
+        dialogs_.message(QStringLiteral("Wrong Selection"));
+        return;
+    }
+    if (!state.fileOpen())
+        return;
+    try {
+        mp_myplay();
+        Command1->setText(QStringLiteral("Pause"));
+        player_.seek(double(start));
+        T->start();
+
+        for (;;) {
+            letEventsRunFor(200);
+            if (unloaded_)
+                return; // the program is ending; the player is closed
+            if (Command1->text() == QLatin1String("Play"))
+                break;
+            Label4->setText(FormatHms(H->value()));
+            // The end mark is read on every pass: Mark End moves the stop.
+            if (!(player_.currentPosition() < double(state.EndSecond)))
+                break;
+        }
+        mp_mypause();
+        T->stop();
+        Command1->setText(QStringLiteral("Play"));
+    } catch (const std::exception &) {
+        // Ends where it failed; the player may go on playing.
+    }
+}
+
+} // namespace morvane

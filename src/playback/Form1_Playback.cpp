@@ -1,0 +1,111 @@
+// The player procedures and the Play/Pause and Stop buttons. The procedures
+// install no error handling of their own: a player failure ends them where it
+// happens and reaches the calling handler.
+
+#include "app/ui/Form1.h"
+#include "selection/MarkerTrack.h"
+#include "state/TimeText.h"
+
+namespace morvane {
+
+void Form1::mp_myopen()
+{
+    if (!state.fileOpen())
+        return;
+    player_.play();
+    state.IsPlaying = True;
+}
+
+void Form1::mp_myplay()
+{
+    if (!state.fileOpen())
+        return;
+    const double duration = player_.duration();
+    const double position = player_.currentPosition();
+    if (duration == position) { // standing at the end: rewind first
+        state.IsPlaying = False;
+        player_.seek(0);
+    }
+    if (state.IsPlaying == False) {
+        if (player_.currentPosition() == 0) {
+            // Stopped: name the file again and start it from the beginning.
+            player_.setFileName(state.SourceFile);
+            player_.play();
+        } else {
+            player_.pause(); // resumes where it was paused
+        }
+        state.IsPlaying = True;
+    }
+}
+
+void Form1::mp_mypause()
+{
+    if (!state.fileOpen())
+        return;
+    if (state.IsPlaying != False) {
+        state.IsPlaying = False;
+        player_.pause();
+    }
+}
+
+void Form1::mp_mystop()
+{
+    if (!state.fileOpen())
+        return;
+    if (state.IsPlaying != False) {
+        player_.seek(0);
+        state.IsPlaying = False;
+        H->setValue(0);
+        player_.pause();
+    } else {
+        // Pause on a paused player would resume it.
+        player_.seek(0);
+        H->setValue(0);
+    }
+}
+
+void Form1::mp_myclose()
+{
+    if (!state.fileOpen())
+        return;
+    state.IsPlaying = False;
+    player_.close();
+    state.SourceFile = QString();
+}
+
+void Form1::Command1_Click()
+{
+    if (!state.fileOpen())
+        return;
+    try {
+        if (Command1->text() == QLatin1String("Play")) {
+            mp_myplay();
+            T->start();
+            H->setMaximum(RoundSeconds(player_.duration()));
+            state.MarkScale = markScale(H->maximum());
+            if (player_.duration() > 0)
+                Command1->setText(QStringLiteral("Pause"));
+        } else {
+            mp_mypause();
+            T->stop();
+            Command1->setText(QStringLiteral("Play"));
+        }
+    } catch (const std::exception &) {
+        // Ends quietly; what was done stays done.
+    }
+}
+
+void Form1::Command2_Click()
+{
+    if (!state.fileOpen())
+        return;
+    try {
+        mp_mystop();
+        Command1->setText(QStringLiteral("Play"));
+        T->stop();
+        Label4->setText(ResetText);
+    } catch (const std::exception &) {
+    }
+}
+
+} // namespace morvane

@@ -1,0 +1,46 @@
+// The refresh timer and the slider: the slider value is the running
+// position in whole seconds, and only the user's click on it seeks.
+
+#include "app/ui/Form1.h"
+#include "state/TimeText.h"
+
+namespace morvane {
+
+void Form1::T_Timer()
+{
+    try {
+        H->setValue(RoundSeconds(player_.currentPosition()));
+        Label4->setText(FormatHms(H->value()));
+        if (H->value() == H->maximum()) {
+            // The end is seen as soon as the position rounds to it;
+            // IsPlaying stays as it is.
+            Command1->setText(QStringLiteral("Play"));
+            T->stop();
+        }
+    } catch (const std::exception &) {
+        // The next tick tries again.
+    }
+}
+
+void Form1::H_Click()
+{
+    try {
+        player_.seek(double(H->value()));
+    } catch (const std::exception &) {
+        // No file, or the player refused: the slider just stays where it is.
+    }
+}
+
+void Form1::H_MouseDown()
+{
+    // Keep the ticks from moving the thumb while the user holds it.
+    T->stop();
+}
+
+void Form1::H_MouseUp()
+{
+    if (state.IsPlaying != False)
+        T->start();
+}
+
+} // namespace morvane

@@ -1,0 +1,39 @@
+// Mark Start and Mark End: the mark comes from the player's position, the
+// line from the slider value the last tick wrote.
+
+#include "app/ui/Form1.h"
+#include "selection/MarkerTrack.h"
+#include "state/TimeText.h"
+
+namespace morvane {
+
+void Form1::Command5_Click()
+{
+    markClicked(Line1, StartLineOffset, state.StartSecond, Label7);
+}
+
+void Form1::Command6_Click()
+{
+    markClicked(Line2, EndLineOffset, state.EndSecond, Label9);
+}
+
+void Form1::markClicked(MarkerLine *line, int offset, std::int32_t &mark, QLabel *readOut)
+{
+    if (!state.fileOpen())
+        return;
+    const float x = float(markerX(offset, H->value(), H->maximum()));
+    line->setX1(x);
+    line->setX2(x);
+    try {
+        mark = RoundSeconds(player_.currentPosition());
+        readOut->setText(FormatHms(mark));
+        if (state.StartSecond < state.EndSecond)
+            Label3->setText(FormatHms(state.EndSecond - state.StartSecond));
+        else
+            Label3->setText(ResetText);
+    } catch (const std::exception &) {
+        // What was done stays done.
+    }
+}
+
+} // namespace morvane
