@@ -8,6 +8,8 @@
 #include <functional>
 #include <stdexcept>
 
+class QSaveFile;
+
 namespace morvane {
 
 // A cut that did not produce a complete clip. what() is a sentence a person
@@ -40,7 +42,10 @@ struct ClipPlan {
     std::int64_t progressFinal = 0;    // 4096 per block
 };
 
-// Throws CutError when D is 0, the rate is 0, or the marks are negative.
+// Throws CutError when D is 0, the rate is 0, the marks are negative or not
+// in order, or the start lies at or past the source's end. A start of 0 cuts
+// from the first byte; otherwise the clip starts at 0-based S - 1 and holds
+// 4096 x N + 1 bytes, cut short at the source's end.
 ClipPlan planClip(std::int64_t sourceLength, std::int32_t durationSeconds,
                   std::int32_t startSecond, std::int32_t endSecond);
 
@@ -54,10 +59,12 @@ public:
 class ClipCutter {
 public:
     // letEventsRun is called at least every 50 ms while bytes move; it may
-    // call cancel().
+    // call cancel(), which takes effect when it returns. Progress goes from 0
+    // to ClipPlan::progressFinal against ClipPlan::progressMaximum.
     ClipCutter(ProgressSink &progress, std::function<void()> letEventsRun);
 
-    // Writes the clip; throws CutError (CutCancelled after cancel()).
+    // Writes the clip; throws CutError (CutCancelled after cancel()). Each
+    // call starts afresh: started() false, no cancel pending.
     void cut(const CutRequest &request);
 
     void cancel() { cancelRequested_ = true; }
@@ -67,8 +74,14 @@ public:
     // Test seam: called before each write step with the bytes written so far;
     // a throw there is handled as a failed write.
     std::function<void(std::int64_t written)> beforeWrite;
+    // Test seam: false moves every byte through the user-space buffer.
+    bool useKernelCopy = true;
 
 private:
+    void copyClip(int sourceFd, int targetFd, const ClipPlan &plan);
+    void announceWrite(std::int64_t written);
+    void runEvents();
+
     ProgressSink &progress_;
     std::function<void()> letEventsRun_;
     bool cancelRequested_ = false;

@@ -1,0 +1,107 @@
+#include "files/engine/RangeCopier.h"
+
+#include "files/engine/ClipCutter.h"
+
+#include <cerrno>
+#include <string>
+#include <system_error>
+#include <unistd.h>
+
+namespace morvane {
+
+namespace {
+
+constexpr std::int64_t kBufferSize = 1 << 20;
+
+std::string errnoText(int error)
+{
+    return std::generic_category().message(error);
+}
+
+[[noreturn]] void failRead(int error)
+{
+    throw CutError("Reading the source failed: " + errnoText(error) + ".");
+}
+
+[[noreturn]] void failWrite(int error)
+{
+    throw CutError("Writing the clip failed: " + errnoText(error) + ".");
+}
+
+[[noreturn]] void failShortSource()
+{
+    throw CutError("The source file got shorter while it was being read.");
+}
+
+bool kernelCopyUnsupported(int error)
+{
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+} // namespace
+
+RangeCopier::RangeCopier(int sourceFd, int targetFd, bool inKernel)
+    : sourceFd_(sourceFd), targetFd_(targetFd), inKernel_(inKernel)
+{
+}
+
+RangeCopier::~RangeCopier() = default;
+
+void RangeCopier::copy(std::int64_t sourceOffset, std::int64_t targetOffset, std::int64_t length)
+{
+    while (length > 0) {
+        const std::int64_t moved = inKernel_ ? copyInKernel(sourceOffset, targetOffset, length)
+                                             : copyThroughBuffer(sourceOffset, targetOffset, length);
+        sourceOffset += moved;
+        targetOffset += moved;
+        length -= moved;
+    }
+}
+
+// Returns the bytes moved; 0 only after switching to the buffer.
+std::int64_t RangeCopier::copyInKernel(std::int64_t sourceOffset, std::int64_t targetOffset, std::int64_t length)
+{
+    loff_t in = sourceOffset;
+    loff_t out = targetOffset;
+    const ssize_t moved = ::copy_file_range(sourceFd_, &in, targetFd_, &out, static_cast<size_t>(length), 0);
+    if (moved > 0)
+        return moved;
+    if (moved == 0)
+        failShortSource();
+    if (errno == EINTR)
+        return 0;
+    if (kernelCopyUnsupported(errno)) {
+        inKernel_ = false;
+        return 0;
+    }
+    // The kernel does not say which side failed; ask the source alone.
+    const int error = errno;
+    char probe;
+    if (::pread(sourceFd_, &probe, 1, sourceOffset) < 0)
+        failRead(errno);
+    failWrite(error);
+}
+
+std::int64_t RangeCopier::copyThroughBuffer(std::int64_t sourceOffset, std::int64_t targetOffset, std::int64_t length)
+{
+    if (!buffer_)
+        buffer_ = std::make_unique<char[]>(kBufferSize);
+    const ssize_t got = ::pread(sourceFd_, buffer_.get(), static_cast<size_t>(std::min(length, kBufferSize)), sourceOffset);
+    if (got < 0) {
+        if (errno == EINTR)
+            return 0;
+        failRead(errno);
+    }
+    if (got == 0)
+        failShortSource();
+    for (ssize_t done = 0; done < got;) {
+        const ssize_t put = ::pwrite(targetFd_, buffer_.get() + done, static_cast<size_t>(got - done), targetOffset + done);
+        if (put < 0 && errno != EINTR)
+            failWrite(errno);
+        if (put > 0)
+            done += put;
+    }
+    return got;
+}
+
+} // namespace morvane
