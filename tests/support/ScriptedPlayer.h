@@ -20,7 +20,8 @@ public:
     double defaultDuration = 100.0;
     QSet<QString> refused;            // setFileName throws for these
     QSet<QString> failing;            // operations that throw: "Pause", "Seek", ...
-    double speed = 1.0;               // media seconds per wall-clock second while playing
+    double speed = 0.0;               // media seconds per wall-clock second while playing;
+                                      // 0 keeps the position where tests put it
 
     // Every call, e.g. "FileName(/a.vob)", "Play", "Seek(0)", "Duration".
     QStringList calls;
