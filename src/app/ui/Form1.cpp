@@ -58,6 +58,7 @@ void Form1::buildControls(QWidget *video)
     WebBrowser1 = web_.widget();
     WebBrowser1->setParent(this);
     WebBrowser1->setGeometry(twipsRect(0, 7800, 9615, 1335));
+    WebBrowser1->setFocusPolicy(Qt::StrongFocus);
 
     mp = video ? video : new QWidget;
     mp->setParent(this);
