@@ -14,7 +14,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Morvane"));
     QApplication::setApplicationVersion(QStringLiteral("1.0"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("morvane"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.morvane.Morvane"));
 
     // The window takes ownership of the video widget and the web view.
     auto *video = new QVideoWidget;
