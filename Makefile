@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test bench clean
+.PHONY: all deps build run test bench screenshot clean
 
 all: build
 
@@ -13,14 +13,20 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The web panel's sandbox refuses to start as root; as a normal user it stays on.
 run: build
-	$(BUILD)/morvane
+	@if [ -z "$${DISPLAY-}$${WAYLAND_DISPLAY-}" ]; then \
+	  echo "make run: no display (DISPLAY and WAYLAND_DISPLAY are unset); try: xvfb-run make run" >&2; exit 1; fi
+	@if [ "$$(id -u)" -eq 0 ]; then export QTWEBENGINE_DISABLE_SANDBOX=1; fi; $(BUILD)/morvane
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j 2
 
 bench: build
 	scripts/run-bench $(BUILD)
+
+screenshot: build
+	scripts/screenshot $(BUILD)
 
 clean:
 	rm -rf $(BUILD)
