@@ -1,1 +1,251 @@
-int main() { return 1; }
+// morvane-cut: the window's cutting engine on the command line.
+//
+//   morvane-cut --duration SECONDS --start START --end END [--force] SOURCE TARGET
+//
+// Exit status: 0 when the clip is complete, 1 when the cut failed, 2 when the
+// command was refused before any cut, 130 when interrupted.
+
+#include "files/engine/ClipCutter.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace morvane;
+
+const char kUsage[] =
+    "usage: morvane-cut --duration SECONDS --start START --end END [--force] SOURCE TARGET\n"
+    "Copies the byte range of SOURCE between START and END (whole seconds) to TARGET,\n"
+    "taking the byte rate as SOURCE's length over SECONDS. --force replaces an existing TARGET.\n";
+
+// A command line that asks for something this tool will not do.
+class Refusal : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Options {
+    std::optional<std::int32_t> duration;
+    std::optional<std::int32_t> start;
+    std::optional<std::int32_t> end;
+    QString source;
+    QString target;
+    bool force = false;
+    bool help = false;
+};
+
+std::int32_t parseSeconds(const std::string &name, const std::string &text)
+{
+    const bool negative = !text.empty() && text[0] == '-';
+    const std::string digits = negative ? text.substr(1) : text;
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
+        throw Refusal(name + " wants whole seconds, not \"" + text + "\".");
+    if (negative)
+        throw Refusal(name + " cannot be negative.");
+    if (digits.size() > 10 || std::stoll(digits) > INT32_MAX)
+        throw Refusal(name + " is too large.");
+    return static_cast<std::int32_t>(std::stoll(digits));
+}
+
+// "--name value" or "--name=value"; returns false when arg is not --name.
+bool takeValue(const std::string &name, const std::string &arg, int &i, int argc, char **argv,
+               std::optional<std::int32_t> &into)
+{
+    std::string value;
+    if (arg == name) {
+        if (i + 1 >= argc)
+            throw Refusal(name + " needs a value.");
+        value = argv[++i];
+    } else if (arg.rfind(name + "=", 0) == 0) {
+        value = arg.substr(name.size() + 1);
+    } else {
+        return false;
+    }
+    into = parseSeconds(name, value);
+    return true;
+}
+
+Options parseOptions(int argc, char **argv)
+{
+    Options options;
+    std::vector<QString> paths;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            paths.push_back(QFile::decodeName(argv[i]));
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--force") {
+            options.force = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (!takeValue("--duration", arg, i, argc, argv, options.duration)
+                   && !takeValue("--start", arg, i, argc, argv, options.start)
+                   && !takeValue("--end", arg, i, argc, argv, options.end)) {
+            throw Refusal("unknown option " + arg + ".");
+        }
+    }
+    if (options.help)
+        return options;
+    if (!options.start || !options.end)
+        throw Refusal("--start and --end are required.");
+    if (paths.size() != 2)
+        throw Refusal("expected SOURCE and TARGET, got " + std::to_string(paths.size()) + " path(s).");
+    options.source = paths[0];
+    options.target = paths[1];
+    if (*options.start >= *options.end)
+        throw Refusal("the start (" + std::to_string(*options.start) + ") must be less than the end ("
+                      + std::to_string(*options.end) + ").");
+    return options;
+}
+
+// D, in whole seconds. The place to ask the media player when --duration is
+// left out.
+std::int32_t durationSeconds(const std::optional<std::int32_t> &option, const QString & /*source*/)
+{
+    if (!option)
+        throw Refusal("--duration is required.");
+    return *option;
+}
+
+void refuseExistingTarget(const Options &options)
+{
+    struct stat status {};
+    if (!options.force && ::lstat(QFile::encodeName(options.target).constData(), &status) == 0)
+        throw Refusal("\"" + options.target.toStdString() + "\" already exists; add --force to replace it.");
+}
+
+// A one-line bar on stderr, redrawn at most ten times a second.
+class TerminalBar : public ProgressSink {
+public:
+    void setMaximum(std::int64_t maximum) override { maximum_ = std::max<std::int64_t>(maximum, 1); }
+    void setValue(std::int64_t value) override
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (drawn_ && now - lastDraw_ < std::chrono::milliseconds(100))
+            return;
+        lastDraw_ = now;
+        draw(static_cast<int>(std::min<std::int64_t>(100, value * 100 / maximum_)));
+    }
+    void finish()
+    {
+        if (drawn_)
+            draw(100);
+    }
+    // Leaves the bar's line before anything else is printed.
+    void endLine()
+    {
+        if (drawn_)
+            std::fputc('\n', stderr);
+        drawn_ = false;
+    }
+
+private:
+    void draw(int percent)
+    {
+        constexpr int width = 40;
+        const int filled = percent * width / 100;
+        std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
+                     width - filled, "", percent);
+        std::fflush(stderr);
+        drawn_ = true;
+    }
+
+    std::int64_t maximum_ = 1;
+    bool drawn_ = false;
+    std::chrono::steady_clock::time_point lastDraw_;
+};
+
+class SilentProgress : public ProgressSink {
+public:
+    void setMaximum(std::int64_t) override {}
+    void setValue(std::int64_t) override {}
+};
+
+std::atomic<bool> interrupted{false};
+
+void onSignal(int)
+{
+    interrupted = true;
+}
+
+// No SA_RESTART: a blocked copy returns early and the cut stops at its next
+// step, dropping the unfinished clip.
+void catchInterrupts()
+{
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
+}
+
+int fail(TerminalBar *bar, const std::string &message, int status)
+{
+    if (bar)
+        bar->endLine();
+    std::fprintf(stderr, "morvane-cut: %s\n", message.c_str());
+    return status;
+}
+
+int run(int argc, char **argv, TerminalBar *bar)
+{
+    const Options options = parseOptions(argc, argv);
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    const CutRequest request{options.source, options.target,
+                             durationSeconds(options.duration, options.source), *options.start, *options.end};
+    refuseExistingTarget(options);
+
+    SilentProgress silent;
+    ProgressSink &progress = bar ? static_cast<ProgressSink &>(*bar) : silent;
+    ClipCutter *self = nullptr;
+    ClipCutter cutter(progress, [&self] {
+        if (interrupted)
+            self->cancel();
+    });
+    self = &cutter;
+    catchInterrupts();
+    cutter.cut(request);
+    if (bar) {
+        bar->finish();
+        bar->endLine();
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    TerminalBar terminalBar;
+    TerminalBar *bar = ::isatty(STDERR_FILENO) ? &terminalBar : nullptr;
+    try {
+        return run(argc, argv, bar);
+    } catch (const Refusal &e) {
+        return fail(bar, e.what(), 2);
+    } catch (const CutCancelled &) {
+        return fail(bar, "interrupted; no clip was written.", 130);
+    } catch (const CutError &e) {
+        return fail(bar, e.what(), 1);
+    } catch (const std::exception &e) {
+        return fail(bar, e.what(), 1);
+    }
+}
