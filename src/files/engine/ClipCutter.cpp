@@ -22,16 +22,24 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Steps aim at 15 ms so that, with the caller's own event handling on top,
-// events still run well within 50 ms of each other.
-constexpr std::int64_t kStepTargetNs = 15'000'000;
-constexpr std::int64_t kFirstStep = 1 << 20;
-constexpr std::int64_t kMinStep = 64 << 10;
-constexpr std::int64_t kMaxStep = 256 << 20;
+// A step copies pieces and waits on writeback until its time is up, then
+// events run; with the caller's own event handling on top, they still run
+// well within 50 ms of each other.
+constexpr auto kStepTime = std::chrono::milliseconds(12);
+// Pieces are sized to take about 2 ms, so a step overruns its time by little
+// even when the disk suddenly slows down.
+constexpr std::int64_t kPieceTimeNs = 2'000'000;
+constexpr std::int64_t kFirstPiece = 1 << 20;
+constexpr std::int64_t kMinPiece = 64 << 10;
+constexpr std::int64_t kMaxPiece = 16 << 20;
+// Copied but not yet known to be on disk; past this the step waits instead
+// of copying.
+constexpr std::int64_t kUnflushedBudget = 64 << 20;
+constexpr std::int64_t kWaitGranule = 1 << 20;
 
-// Sizes the next step from how fast the last one went; grows at most twofold
-// so that one slow spell cannot make a step run long.
-class StepSizer {
+// Grows at most twofold per piece, so one fast spell cannot make the next
+// piece run long.
+class PieceSizer {
 public:
     std::int64_t next() const { return next_; }
 
@@ -39,12 +47,12 @@ public:
     {
         const std::int64_t ns = std::max<std::int64_t>(
             std::chrono::duration_cast<std::chrono::nanoseconds>(took).count(), 1);
-        const std::int64_t fitting = bytes * kStepTargetNs / ns; // bytes <= kMaxStep: no overflow
-        next_ = std::max(kMinStep, std::min({fitting, 2 * next_, kMaxStep}));
+        const std::int64_t fitting = bytes * kPieceTimeNs / ns; // bytes <= kMaxPiece: no overflow
+        next_ = std::max(kMinPiece, std::min({fitting, 2 * next_, kMaxPiece}));
     }
 
 private:
-    std::int64_t next_ = kFirstStep;
+    std::int64_t next_ = kFirstPiece;
 };
 
 class FileDescriptor {
@@ -154,20 +162,30 @@ void ClipCutter::copyClip(int sourceFd, int targetFd, const ClipPlan &plan)
 {
     RangeCopier copier(sourceFd, targetFd, useKernelCopy);
     Writeback writeback(targetFd);
-    StepSizer sizer;
-    for (std::int64_t copied = 0; copied < plan.length;) {
-        const std::int64_t step = std::min(sizer.next(), plan.length - copied);
+    PieceSizer pieces;
+    std::int64_t copied = 0;
+    auto copyPiece = [&] {
+        const std::int64_t piece = std::min(pieces.next(), plan.length - copied);
         const auto began = Clock::now();
         announceWrite(copied);
-        copier.copy(plan.offset + copied, copied, step);
-        writeback.push(copied, step);
-        sizer.record(step, Clock::now() - began);
-        copied += step;
+        copier.copy(plan.offset + copied, copied, piece);
+        writeback.start(piece);
+        pieces.record(piece, Clock::now() - began);
+        copied += piece;
+    };
+    auto unfinished = [&] { return copied < plan.length || writeback.pending() > 0; };
+
+    while (unfinished()) {
+        const auto deadline = Clock::now() + kStepTime;
+        do {
+            if (copied < plan.length && writeback.pending() < kUnflushedBudget)
+                copyPiece();
+            else
+                writeback.waitSome(kWaitGranule);
+        } while (unfinished() && Clock::now() < deadline);
         progress_.setValue(scaledProgress(plan, copied));
         runEvents();
     }
-    writeback.drain();
-    runEvents();
 }
 
 void ClipCutter::announceWrite(std::int64_t written)

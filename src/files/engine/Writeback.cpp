@@ -1,30 +1,24 @@
 #include "files/engine/Writeback.h"
 
+#include <algorithm>
 #include <fcntl.h>
 
 namespace morvane {
 
-// Errors are ignored here: these calls only schedule work, and the fsync
-// that ends the cut reports any write that failed.
-void Writeback::push(std::int64_t offset, std::int64_t length)
+// Errors are ignored here: these calls only schedule and wait, and the
+// fsync that ends the cut reports any write that failed.
+void Writeback::start(std::int64_t length)
 {
-    ::sync_file_range(fd_, offset, length, SYNC_FILE_RANGE_WRITE);
-    drain();
-    pendingOffset_ = offset;
-    pendingLength_ = length;
+    ::sync_file_range(fd_, started_, length, SYNC_FILE_RANGE_WRITE);
+    started_ += length;
 }
 
-void Writeback::drain()
+void Writeback::waitSome(std::int64_t most)
 {
-    if (pendingLength_ > 0)
-        wait(pendingOffset_, pendingLength_);
-    pendingLength_ = 0;
-}
-
-void Writeback::wait(std::int64_t offset, std::int64_t length)
-{
-    ::sync_file_range(fd_, offset, length,
+    const std::int64_t length = std::min(most, pending());
+    ::sync_file_range(fd_, flushed_, length,
                       SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    flushed_ += length;
 }
 
 } // namespace morvane

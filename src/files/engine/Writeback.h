@@ -1,7 +1,8 @@
 #pragma once
-// Starts writing each finished range to disk at once and waits for the one
-// before it, so dirty pages stay few: the final fsync is then short and no
-// single step stalls on a flood of writeback.
+// Sends each copied piece of the clip to disk at once and lets the caller
+// wait for the oldest ones a little at a time, so that unflushed bytes stay
+// few: the final fsync is then short, and no wait is long enough to hold up
+// window events.
 
 #include <cstdint>
 
@@ -11,18 +12,17 @@ class Writeback {
 public:
     explicit Writeback(int fd) : fd_(fd) {}
 
-    // Queues [offset, offset + length) and waits until the previous range is
-    // on disk.
-    void push(std::int64_t offset, std::int64_t length);
-    // Waits for the last range.
-    void drain();
+    // Starts writing the next length bytes of the file (they follow the
+    // previous ones).
+    void start(std::int64_t length);
+    // Waits until at most the next `most` unflushed bytes are on disk.
+    void waitSome(std::int64_t most);
+    std::int64_t pending() const { return started_ - flushed_; }
 
 private:
-    void wait(std::int64_t offset, std::int64_t length);
-
     int fd_;
-    std::int64_t pendingOffset_ = 0;
-    std::int64_t pendingLength_ = 0;
+    std::int64_t started_ = 0;
+    std::int64_t flushed_ = 0;
 };
 
 } // namespace morvane
