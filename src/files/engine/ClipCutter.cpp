@@ -144,8 +144,9 @@ void ClipCutter::cut(const CutRequest &request)
                                    request.startSecond, request.endSecond);
     refuseSourceAsTarget(sourceStatus, request.target);
 
-    // The clip grows in an unnamed file beside the target; an error or a
-    // cancel drops it, and the target name only ever sees a whole clip.
+    // The clip grows in a temporary file beside the target (unnamed where the
+    // file system allows); an error or a cancel drops it, and the target's
+    // name only ever sees a whole clip.
     QSaveFile target(request.target);
     if (!target.open(QIODevice::WriteOnly))
         throw CutError("The clip cannot be created as " + quoted(request.target) + ": "

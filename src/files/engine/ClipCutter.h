@@ -8,8 +8,6 @@
 #include <functional>
 #include <stdexcept>
 
-class QSaveFile;
-
 namespace morvane {
 
 // A cut that did not produce a complete clip. what() is a sentence a person
