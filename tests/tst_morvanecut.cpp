@@ -55,6 +55,7 @@ private slots:
     void cuts();
     void refuses_data();
     void refuses();
+    void durationFromPlayer();
 
 private:
     QTemporaryDir dir_;
@@ -116,7 +117,7 @@ void MorvaneCutTest::refuses_data()
     const QStringList marks{"--start", "1", "--end", "10"};
     const QStringList d100{"--duration", "100"};
     QTest::newRow("no arguments") << QStringList{} << 2 << "--start and --end are required";
-    QTest::newRow("no duration") << marks + paths << 2 << "--duration is required";
+    QTest::newRow("no duration, not a video") << marks + QStringList{"--force"} + paths << 2 << "cannot read the duration";
     QTest::newRow("no target") << d100 + marks + QStringList{"{source}"} << 2 << "expected SOURCE and TARGET";
     QTest::newRow("option without value") << d100 + marks + paths + QStringList{"--end"} << 2 << "--end needs a value";
     QTest::newRow("unknown option") << d100 + marks + paths + QStringList{"--fast"} << 2 << "unknown option --fast";
@@ -148,6 +149,21 @@ void MorvaneCutTest::refuses()
     QCOMPARE(readFile(target), QByteArray("an earlier clip"));
     QCOMPARE(readFile(sourcePath_), source_);
     QCOMPARE(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"kept.vob", "source.vob"}));
+}
+
+// Without --duration the player measures the source: a DVD title of just
+// under 10 s cuts as with --duration 10.
+void MorvaneCutTest::durationFromPlayer()
+{
+    const QString vob = QStringLiteral(MORVANE_TEST_MEDIA "/dvd.vob");
+    const QByteArray source = readFile(vob);
+    QVERIFY2(!source.isEmpty(), "test media missing");
+    const QString target = dir_.filePath("clip.vob");
+    const Run run = runCut({"--start", "2", "--end", "5", vob, target}, vob, target);
+    QCOMPARE(run.stdErr, QString());
+    QCOMPARE(run.exitCode, 0);
+    const ClipPlan plan = planClip(source.size(), 10, 2, 5);
+    QCOMPARE(readFile(target), source.mid(plan.offset, plan.length));
 }
 
 QTEST_GUILESS_MAIN(MorvaneCutTest)

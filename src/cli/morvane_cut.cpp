@@ -1,11 +1,13 @@
 // morvane-cut: the window's cutting engine on the command line.
 //
-//   morvane-cut --duration SECONDS --start START --end END [--force] SOURCE TARGET
+//   morvane-cut [--duration SECONDS] --start START --end END [--force] SOURCE TARGET
 //
 // Exit status: 0 when the clip is complete, 1 when the cut failed, 2 when the
 // command was refused before any cut, 130 when interrupted.
 
 #include "files/engine/ClipCutter.h"
+#include "playback/media/QtMediaPlayer.h"
+#include "state/TimeText.h"
 
 #include <QFile>
 
@@ -27,9 +29,10 @@ namespace {
 using namespace morvane;
 
 const char kUsage[] =
-    "usage: morvane-cut --duration SECONDS --start START --end END [--force] SOURCE TARGET\n"
+    "usage: morvane-cut [--duration SECONDS] --start START --end END [--force] SOURCE TARGET\n"
     "Copies the byte range of SOURCE between START and END (whole seconds) to TARGET,\n"
-    "taking the byte rate as SOURCE's length over SECONDS. --force replaces an existing TARGET.\n";
+    "taking the byte rate as SOURCE's length over SECONDS. Without --duration the media\n"
+    "player reads it from SOURCE. --force replaces an existing TARGET.\n";
 
 // A command line that asks for something this tool will not do.
 class Refusal : public std::runtime_error {
@@ -113,13 +116,17 @@ Options parseOptions(int argc, char **argv)
     return options;
 }
 
-// D, in whole seconds. The place to ask the media player when --duration is
-// left out.
-std::int32_t durationSeconds(const std::optional<std::int32_t> &option, const QString & /*source*/)
+// D, in whole seconds: as given, or as the window's player reads it.
+std::int32_t durationSeconds(const std::optional<std::int32_t> &option, const QString &source)
 {
-    if (!option)
-        throw Refusal("--duration is required.");
-    return *option;
+    if (option)
+        return *option;
+    try {
+        return RoundSeconds(readDuration(source));
+    } catch (const std::exception &e) {
+        throw Refusal("cannot read the duration of \"" + source.toStdString() + "\" (" + e.what()
+                      + "); give it with --duration.");
+    }
 }
 
 void refuseExistingTarget(const Options &options)
@@ -210,9 +217,9 @@ int run(int argc, char **argv, TerminalBar *bar)
         std::fputs(kUsage, stdout);
         return 0;
     }
+    refuseExistingTarget(options);
     const CutRequest request{options.source, options.target,
                              durationSeconds(options.duration, options.source), *options.start, *options.end};
-    refuseExistingTarget(options);
 
     SilentProgress silent;
     ProgressSink &progress = bar ? static_cast<ProgressSink &>(*bar) : silent;
