@@ -26,6 +26,7 @@ private slots:
     void geometry_data();
     void geometry();
     void fixedSizeAndCaption();
+    void captionsFit();
     void startUpState();
     void tabOrder();
     void webPanelLoadsInfoPageOnce();
@@ -107,6 +108,20 @@ void TestWindow::fixedSizeAndCaption()
     QVERIFY(w.form->Label1->font().underline());
     QCOMPARE(w.form->Label1->palette().color(QPalette::WindowText), QColor(0, 0, 192));
     QCOMPARE(w.form->Label1->cursor().shape(), Qt::PointingHandCursor);
+}
+
+// The layout was drawn for a narrow sans font; a wider fallback would clip
+// the link's text.
+void TestWindow::captionsFit()
+{
+    WindowFixture w;
+    Form1 &f = *w.form;
+    for (QWidget *c : {static_cast<QWidget *>(f.Label1), static_cast<QWidget *>(f.Command9),
+                       static_cast<QWidget *>(f.Command5), static_cast<QWidget *>(f.Command3)}) {
+        const QString text = c->property("text").toString();
+        QVERIFY2(c->fontMetrics().horizontalAdvance(text) <= c->width(), qPrintable(text));
+    }
+    QCOMPARE(f.Command1->font().pointSizeF(), 8.25);
 }
 
 void TestWindow::startUpState()

@@ -50,6 +50,10 @@ void Form1::buildControls(QWidget *video)
     setWindowTitle(QStringLiteral("Morvane 1.0"));
     setWindowIcon(appIcon());
     setFixedSize(px(9630), px(9060));
+    // Linux has no MS Sans Serif; Liberation Sans keeps its widths, so the
+    // captions fit the controls they were sized for.
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPointSizeF(8.25);
     setFont(font);
