@@ -6,10 +6,9 @@ namespace morvane::test {
 
 QStringList ScriptedPlayer::commands() const
 {
-    QStringList out;
-    for (const QString &c : calls)
-        if (c != QLatin1String("Duration") && c != QLatin1String("CurrentPosition"))
-            out << c;
+    QStringList out = calls;
+    out.removeAll(QStringLiteral("Duration"));
+    out.removeAll(QStringLiteral("CurrentPosition"));
     return out;
 }
 
@@ -28,9 +27,8 @@ void ScriptedPlayer::requireFile(const QString &op) const
 
 double ScriptedPlayer::position() const
 {
-    if (state_ != State::Playing)
-        return base_;
-    return std::min(duration_, base_ + speed * clock_.elapsed() / 1000.0);
+    const double moved = state_ == State::Playing ? speed * clock_.elapsed() / 1000.0 : 0;
+    return std::min(duration_, base_ + moved);
 }
 
 void ScriptedPlayer::settle()
@@ -44,7 +42,6 @@ void ScriptedPlayer::settle()
 void ScriptedPlayer::setPosition(double seconds)
 {
     base_ = seconds;
-    clock_.restart();
     settle();
 }
 
@@ -52,14 +49,12 @@ void ScriptedPlayer::setFileName(const QString &path)
 {
     calls << QStringLiteral("FileName(%1)").arg(path);
     fail(QStringLiteral("FileName"));
-    if (refused.contains(path)) {
-        state_ = State::Closed;
+    state_ = refused.contains(path) ? State::Closed : State::Stopped;
+    if (state_ == State::Closed)
         throw PlayerError("the file is not a playable video");
-    }
     fileName_ = path;
     duration_ = durations.value(path, defaultDuration);
     base_ = 0;
-    state_ = State::Stopped;
 }
 
 void ScriptedPlayer::pause()
@@ -67,11 +62,8 @@ void ScriptedPlayer::pause()
     calls << QStringLiteral("Pause");
     requireFile(QStringLiteral("Pause"));
     settle();
-    if (state_ == State::Playing)
-        state_ = State::Paused;
-    else if (state_ == State::Paused)
-        state_ = State::Playing;
-    clock_.restart();
+    if (state_ == State::Playing || state_ == State::Paused)
+        state_ = state_ == State::Playing ? State::Paused : State::Playing;
 }
 
 void ScriptedPlayer::play()
@@ -113,7 +105,6 @@ void ScriptedPlayer::seek(double seconds)
     requireFile(QStringLiteral("Seek"));
     settle();
     base_ = std::clamp(seconds, 0.0, duration_);
-    clock_.restart();
 }
 
 } // namespace morvane::test
