@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 namespace morvane {
 
@@ -57,14 +58,14 @@ void Form1::Command7_Click()
             ProgressBarSink sink(pb);
             ClipCutter cutter(sink, [] { QCoreApplication::processEvents(); });
             activeCut_ = &cutter;
+            // Whatever leaves this block, closing the window must not reach
+            // a cutter that is gone.
+            const auto forget = qScopeGuard([this] { activeCut_ = nullptr; });
             try {
                 cutter.cut({state.SourceFile, target, duration, state.StartSecond, state.EndSecond});
-                activeCut_ = nullptr;
                 finished = true;
             } catch (const CutCancelled &) {
-                activeCut_ = nullptr;
             } catch (const CutError &e) {
-                activeCut_ = nullptr;
                 dialogs_.message(QStringLiteral("The clip was not saved.\n%1").arg(QString::fromUtf8(e.what())));
             }
         }
