@@ -61,17 +61,13 @@ void Form1::Command7_Click()
             // Whatever leaves this block, closing the window must not reach
             // a cutter that is gone.
             const auto forget = qScopeGuard([this] { activeCut_ = nullptr; });
-            try {
-                cutter.cut({state.SourceFile, target, duration, state.StartSecond, state.EndSecond});
-                finished = true;
-            } catch (const CutCancelled &) {
-            } catch (const CutError &e) {
-                dialogs_.message(QStringLiteral("The clip was not saved.\n%1").arg(QString::fromUtf8(e.what())));
-            }
+            cutter.cut({state.SourceFile, target, duration, state.StartSecond, state.EndSecond});
+            finished = true;
         }
     } catch (const DialogCancelled &) {
+    } catch (const CutCancelled &) {
+        // The window was closed: the program is ending, nothing to report.
     } catch (const std::exception &e) {
-        // The player could not tell the duration.
         dialogs_.message(QStringLiteral("The clip was not saved.\n%1").arg(QString::fromUtf8(e.what())));
     }
 
