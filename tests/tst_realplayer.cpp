@@ -1,347 +1,96 @@
-// The Qt Multimedia player on real MPEG-2 program streams and an authored DVD
-// title, as made by scripts/make-test-media.
+// The real back ends: the Qt Multimedia player, alone and in the window, and the web panel.
 
+#include "app/ui/Form1.h"
+#include "app/ui/WebAddresses.h"
+#include "app/web/WebEngineWebPanel.h"
 #include "playback/media/QtMediaPlayer.h"
+#include "support/ScriptedDialogs.h"
 
-#include <QElapsedTimer>
-#include <QFile>
-#include <QHash>
-#include <QVideoFrame>
-#include <QVideoSink>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
+#include <cmath>
 
-using morvane::PlayerError;
-using morvane::QtMediaPlayer;
+using namespace morvane;
 
-namespace {
+static QString media(const QString &name) { return QStringLiteral(MORVANE_TEST_MEDIA "/") + name; }
 
-QString media(const QString &name)
-{
-    return QStringLiteral(MORVANE_TEST_MEDIA "/") + name;
-}
-
-// Refusals must come from the back end's verdict, well inside the load timeout.
-constexpr qint64 promptMs = 5000;
-
-} // namespace
-
-class RealPlayerTest : public QObject {
+class RealBackEndsTest : public QObject {
     Q_OBJECT
-
-    QHash<QString, double> m_expected; // ffprobe's durations, in seconds
-
-    double expectedDuration(const QString &name) const
-    {
-        return m_expected.value(name, -1.0);
-    }
-
+public:
+    static void initMain() { QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); } // for WebEngine
 private slots:
-    void initTestCase();
-
-    void opensWithDuration_data();
-    void opensWithDuration();
-    void playsPausesSeeksAndEnds_data();
-    void playsPausesSeeksAndEnds();
-    void seekReadsBackAtOnce_data();
-    void seekReadsBackAtOnce();
-    void rewindReadsZeroAfterEvents();
-    void openingAnotherFileReplacesTheFirst();
-    void refusesUnplayableFiles_data();
-    void refusesUnplayableFiles();
-    void operationsNeedAFile_data();
-    void operationsNeedAFile();
-    void deliversPictureToVideoOutput();
-    void readDuration_data();
-    void readDuration();
-    void readDurationRefuses_data();
-    void readDurationRefuses();
+    void playsPausesSeeksAndEnds_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("ffmpeg program stream") << QStringLiteral("program.mpg");
+        QTest::newRow("dvdauthor title VOB") << QStringLiteral("dvd.vob");
+    }
+    void playsPausesSeeksAndEnds()
+    {
+        QFETCH(QString, name);
+        QFile list(media(QStringLiteral("durations.txt"))); // "name seconds" lines, as ffprobe reads them
+        QVERIFY(list.open(QIODevice::ReadOnly));
+        const double expected = QString::fromUtf8(list.readAll()).section(name + u' ', 1).section(u'\n', 0, 0).toDouble();
+        QCOMPARE_LE(qAbs(readDuration(media(name)) - expected), 0.1);
+        QtMediaPlayer player;
+        player.setFileName(media(name));
+        QCOMPARE_LE(qAbs(player.duration() - expected), 0.1);
+        QCOMPARE(player.currentPosition(), 0.0);
+        player.play();
+        QTest::qWait(800);
+        QCOMPARE_GT(player.currentPosition(), 0.3);
+        player.pause();
+        player.seek(0); // paused and rewound, it stays at 0, not the first frame's timestamp
+        QTest::qWait(500);
+        QCOMPARE(player.currentPosition(), 0.0);
+        player.pause(); // resumes
+        player.seek(player.duration() - 2.5); // GStreamer may end a sought stream up to 1 s early
+        QCOMPARE(player.currentPosition(), player.duration() - 2.5);
+        QTRY_COMPARE_WITH_TIMEOUT(player.currentPosition(), player.duration(), 6000);
+        player.close();
+        QVERIFY_THROWS_EXCEPTION(PlayerError, player.currentPosition());
+    }
+    void refusesPromptly_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const char *name : {"random.bin", "empty.vob", "no-such-file.vob"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void refusesPromptly()
+    {
+        QFETCH(QString, name);
+        const QDeadlineTimer prompt(QtMediaPlayer::loadTimeoutMs / 2);
+        QVERIFY_THROWS_EXCEPTION(PlayerError, QtMediaPlayer().setFileName(media(name)));
+        QVERIFY(!prompt.hasExpired());
+        QVERIFY_THROWS_EXCEPTION(PlayerError, readDuration(media(name)));
+    }
+    void windowTracksAndMarks()
+    {
+        QtMediaPlayer player; // with the scripted dialogs and web panel of the other window tests
+        test::ScriptedDialogs dialogs; test::ScriptedWebPanel web;
+        Form1 f(player, dialogs, web);
+        dialogs.openAnswers << media(QStringLiteral("dvd.vob"));
+        QTest::mouseClick(f.Command4, Qt::LeftButton); // Open
+        QTRY_VERIFY_WITH_TIMEOUT(f.H->value() >= 2, 8000); // the ticks carry the slider
+        QTest::mouseClick(f.Command1, Qt::LeftButton); // Pause
+        const int paused = int(std::nearbyint(player.currentPosition()));
+        QTest::mouseClick(f.Command5, Qt::LeftButton); // Mark Start
+        QCOMPARE(f.state.StartSecond, paused);
+    }
+    void webPanelRequestsInfoPage()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        WebEngineWebPanel panel;
+        const std::unique_ptr<QWidget> view(panel.widget()); // the window would own it
+        panel.navigate(web::infoPage(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()))));
+        QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 30000);
+        QTcpSocket *socket = server.nextPendingConnection(); // the server owns it
+        const QByteArray requestLine("GET /info.php?n=morvane HTTP/1.1\r\n");
+        QTRY_COMPARE(socket->peek(requestLine.size()), requestLine);
+    }
 };
 
-void RealPlayerTest::initTestCase()
-{
-    QFile list(media(QStringLiteral("durations.txt")));
-    QVERIFY2(list.open(QIODevice::ReadOnly | QIODevice::Text),
-             "test media missing: run scripts/make-test-media");
-    while (!list.atEnd()) {
-        const auto fields = QString::fromUtf8(list.readLine()).simplified().split(u' ');
-        if (fields.size() == 2)
-            m_expected.insert(fields[0], fields[1].toDouble());
-    }
-    for (const char *name : {"program.mpg", "long.mpg", "dvd.vob"})
-        QVERIFY2(expectedDuration(QString::fromLatin1(name)) > 0, name);
-}
-
-void RealPlayerTest::opensWithDuration_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("ffmpeg program stream, MP2") << QStringLiteral("program.mpg");
-    QTest::newRow("ffmpeg program stream, AC3, 30 s") << QStringLiteral("long.mpg");
-    QTest::newRow("dvdauthor title VOB") << QStringLiteral("dvd.vob");
-}
-
-void RealPlayerTest::opensWithDuration()
-{
-    QFETCH(QString, name);
-    QtMediaPlayer player;
-    player.setFileName(media(name));
-    // setFileName waits for the duration, so it is there without any event.
-    const double duration = player.duration();
-    QVERIFY2(qAbs(duration - expectedDuration(name)) <= 0.1,
-             qPrintable(QStringLiteral("duration %1, ffprobe %2").arg(duration).arg(expectedDuration(name))));
-    QCOMPARE(player.currentPosition(), 0.0);
-    QTest::qWait(300);
-    QCOMPARE(player.currentPosition(), 0.0); // opening does not start playback
-}
-
-void RealPlayerTest::playsPausesSeeksAndEnds_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("ffmpeg program stream") << QStringLiteral("program.mpg");
-    QTest::newRow("dvdauthor title VOB") << QStringLiteral("dvd.vob");
-}
-
-void RealPlayerTest::playsPausesSeeksAndEnds()
-{
-    QFETCH(QString, name);
-    QtMediaPlayer player;
-    player.setFileName(media(name));
-    const double duration = player.duration();
-
-    player.play();
-    QTest::qWait(1000);
-    const double played = player.currentPosition();
-    QVERIFY2(played > 0.4 && played < 2.0, qPrintable(QString::number(played)));
-
-    player.pause();
-    QTest::qWait(100);
-    const double held = player.currentPosition();
-    QTest::qWait(700);
-    QVERIFY2(qAbs(player.currentPosition() - held) < 0.05,
-             qPrintable(QStringLiteral("%1 -> %2").arg(held).arg(player.currentPosition())));
-
-    player.pause(); // resumes
-    QTest::qWait(800);
-    const double resumed = player.currentPosition();
-    QVERIFY2(resumed > held + 0.4 && resumed < held + 1.5,
-             qPrintable(QStringLiteral("%1 -> %2").arg(held).arg(resumed)));
-
-    // Seeking while playing: read back at once, and playback goes on from there.
-    player.seek(3.0);
-    QCOMPARE(player.currentPosition(), 3.0);
-    QTest::qWait(600);
-    const double afterSeek = player.currentPosition();
-    QVERIFY2(afterSeek > 3.1 && afterSeek < 4.2, qPrintable(QString::number(afterSeek)));
-
-    // Near the end; the position must reach the duration exactly and stay.
-    // GStreamer ends a stream that was sought into up to a second early, so
-    // leave enough to see it play.
-    const double nearEnd = duration - 2.5;
-    player.seek(nearEnd);
-    QCOMPARE(player.currentPosition(), nearEnd);
-    QElapsedTimer toEnd;
-    toEnd.start();
-    QTRY_COMPARE_WITH_TIMEOUT(player.currentPosition(), duration, 6000);
-    QVERIFY2(toEnd.elapsed() > 700, qPrintable(QString::number(toEnd.elapsed()))); // it played there
-    QTest::qWait(300);
-    QCOMPARE(player.currentPosition(), duration);
-    QCOMPARE(player.duration(), duration);
-
-    // Naming the file again and playing starts it from the beginning.
-    player.setFileName(media(name));
-    QCOMPARE(player.duration(), duration);
-    player.play();
-    QTest::qWait(600);
-    const double restarted = player.currentPosition();
-    QVERIFY2(restarted > 0.2 && restarted < 1.5, qPrintable(QString::number(restarted)));
-
-    player.close();
-    QVERIFY_THROWS_EXCEPTION(PlayerError, player.currentPosition());
-    QVERIFY_THROWS_EXCEPTION(PlayerError, player.play());
-}
-
-void RealPlayerTest::seekReadsBackAtOnce_data()
-{
-    QTest::addColumn<QString>("state");
-    QTest::addColumn<double>("target");
-    QTest::addColumn<double>("expected"); // negative: the file's duration
-    for (const char *state : {"opened", "playing", "paused", "ended"}) {
-        const QByteArray s(state);
-        QTest::newRow(s + ", zero") << QString::fromLatin1(state) << 0.0 << 0.0;
-        QTest::newRow(s + ", whole second") << QString::fromLatin1(state) << 4.0 << 4.0;
-        QTest::newRow(s + ", fraction") << QString::fromLatin1(state) << 2.3456 << 2.3456;
-        QTest::newRow(s + ", before start") << QString::fromLatin1(state) << -3.0 << 0.0;
-        QTest::newRow(s + ", past end") << QString::fromLatin1(state) << 99.0 << -1.0;
-    }
-}
-
-void RealPlayerTest::seekReadsBackAtOnce()
-{
-    QFETCH(QString, state);
-    QFETCH(double, target);
-    QFETCH(double, expected);
-    QtMediaPlayer player;
-    player.setFileName(media(QStringLiteral("program.mpg")));
-    if (expected < 0)
-        expected = player.duration();
-    if (state != QLatin1String("opened")) {
-        player.play();
-        QTest::qWait(300);
-    }
-    if (state == QLatin1String("paused"))
-        player.pause();
-    if (state == QLatin1String("ended")) {
-        player.seek(player.duration() - 0.3);
-        QTRY_COMPARE_WITH_TIMEOUT(player.currentPosition(), player.duration(), 5000);
-    }
-    player.seek(target);
-    QCOMPARE(player.currentPosition(), expected);
-}
-
-void RealPlayerTest::rewindReadsZeroAfterEvents()
-{
-    // A stopped file is recognised by a position of exactly 0 some time
-    // after the rewind, so it must not drift to the first frame's timestamp.
-    QtMediaPlayer player;
-    player.setFileName(media(QStringLiteral("dvd.vob")));
-    player.play();
-    QTest::qWait(700);
-    player.seek(0);
-    player.pause();
-    QCOMPARE(player.currentPosition(), 0.0);
-    QTest::qWait(500);
-    QCOMPARE(player.currentPosition(), 0.0);
-    player.pause(); // resumes from the beginning
-    QTest::qWait(600);
-    QVERIFY(player.currentPosition() > 0.2);
-}
-
-void RealPlayerTest::openingAnotherFileReplacesTheFirst()
-{
-    QtMediaPlayer player;
-    player.setFileName(media(QStringLiteral("program.mpg")));
-    player.play();
-    QTest::qWait(500);
-    player.setFileName(media(QStringLiteral("long.mpg")));
-    QVERIFY(qAbs(player.duration() - expectedDuration(QStringLiteral("long.mpg"))) <= 0.1);
-    QCOMPARE(player.currentPosition(), 0.0);
-
-    // A refused file leaves nothing open, not the previous one.
-    QVERIFY_THROWS_EXCEPTION(PlayerError, player.setFileName(media(QStringLiteral("random.bin"))));
-    QVERIFY_THROWS_EXCEPTION(PlayerError, player.duration());
-    player.setFileName(media(QStringLiteral("dvd.vob")));
-    QVERIFY(player.duration() > 9);
-}
-
-void RealPlayerTest::refusesUnplayableFiles_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::newRow("random bytes") << media(QStringLiteral("random.bin"));
-    QTest::newRow("empty file") << media(QStringLiteral("empty.vob"));
-    QTest::newRow("missing file") << media(QStringLiteral("no-such-file.vob"));
-    QTest::newRow("directory") << QStringLiteral(MORVANE_TEST_MEDIA);
-    QTest::newRow("empty name") << QString();
-}
-
-void RealPlayerTest::refusesUnplayableFiles()
-{
-    QFETCH(QString, path);
-    QtMediaPlayer player;
-    QElapsedTimer clock;
-    clock.start();
-    QString message;
-    try {
-        player.setFileName(path);
-        QFAIL("opened an unplayable file");
-    } catch (const PlayerError &e) {
-        message = QString::fromStdString(e.what());
-    }
-    QVERIFY2(clock.elapsed() < promptMs, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY2(message.size() > 10, qPrintable(message));
-    QVERIFY_THROWS_EXCEPTION(PlayerError, player.duration());
-    QVERIFY_THROWS_EXCEPTION(PlayerError, player.play());
-}
-
-void RealPlayerTest::operationsNeedAFile_data()
-{
-    QTest::addColumn<bool>("afterClose");
-    QTest::addColumn<int>("operation");
-    const char *names[] = {"pause", "play", "duration", "currentPosition", "seek"};
-    for (int op = 0; op < 5; ++op) {
-        QTest::newRow(QByteArray("never opened, ") + names[op]) << false << op;
-        QTest::newRow(QByteArray("closed, ") + names[op]) << true << op;
-    }
-}
-
-void RealPlayerTest::operationsNeedAFile()
-{
-    QFETCH(bool, afterClose);
-    QFETCH(int, operation);
-    QtMediaPlayer player;
-    if (afterClose) {
-        player.setFileName(media(QStringLiteral("program.mpg")));
-        player.play();
-        player.close();
-    }
-    switch (operation) {
-    case 0: QVERIFY_THROWS_EXCEPTION(PlayerError, player.pause()); break;
-    case 1: QVERIFY_THROWS_EXCEPTION(PlayerError, player.play()); break;
-    case 2: QVERIFY_THROWS_EXCEPTION(PlayerError, player.duration()); break;
-    case 3: QVERIFY_THROWS_EXCEPTION(PlayerError, player.currentPosition()); break;
-    case 4: QVERIFY_THROWS_EXCEPTION(PlayerError, player.seek(1.0)); break;
-    }
-    player.close(); // closing again is harmless
-}
-
-void RealPlayerTest::deliversPictureToVideoOutput()
-{
-    QVideoSink sink;
-    QSize frameSize;
-    int frames = 0;
-    connect(&sink, &QVideoSink::videoFrameChanged, this, [&](const QVideoFrame &frame) {
-        if (frame.isValid()) {
-            ++frames;
-            frameSize = frame.size();
-        }
-    });
-    QtMediaPlayer player(&sink);
-    player.setFileName(media(QStringLiteral("dvd.vob")));
-    player.play();
-    QTRY_VERIFY_WITH_TIMEOUT(frames > 5, 3000);
-    QCOMPARE(frameSize, QSize(720, 576));
-}
-
-void RealPlayerTest::readDuration_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("ffmpeg program stream") << QStringLiteral("program.mpg");
-    QTest::newRow("ffmpeg program stream, 30 s") << QStringLiteral("long.mpg");
-    QTest::newRow("dvdauthor title VOB") << QStringLiteral("dvd.vob");
-}
-
-void RealPlayerTest::readDuration()
-{
-    QFETCH(QString, name);
-    const double seconds = morvane::readDuration(media(name));
-    QVERIFY2(qAbs(seconds - expectedDuration(name)) <= 0.1, qPrintable(QString::number(seconds)));
-}
-
-void RealPlayerTest::readDurationRefuses_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("random bytes") << QStringLiteral("random.bin");
-    QTest::newRow("empty file") << QStringLiteral("empty.vob");
-    QTest::newRow("missing file") << QStringLiteral("no-such-file.vob");
-}
-
-void RealPlayerTest::readDurationRefuses()
-{
-    QFETCH(QString, name);
-    QElapsedTimer clock;
-    clock.start();
-    QVERIFY_THROWS_EXCEPTION(PlayerError, morvane::readDuration(media(name)));
-    QVERIFY(clock.elapsed() < promptMs);
-}
-
-// No GUI application: the command-line tool reads durations the same way.
-QTEST_GUILESS_MAIN(RealPlayerTest)
+QTEST_MAIN(RealBackEndsTest)
 #include "tst_realplayer.moc"
