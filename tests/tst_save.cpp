@@ -106,6 +106,7 @@ private slots:
         QCOMPARE(w.dialogs.saveRequests.size(), asked ? 1 : 0);
         for (const auto &r : w.dialogs.saveRequests)
             QCOMPARE(QStringList({r.title, r.filter, QString::number(r.filterIndex)}), QStringList({"Save", "VOB Files(*.vob)|*.vob|All Files (*.*)|*.*", "1"}));
+        QCOMPARE(w.dialogs.questions, c.old.isEmpty() ? QStringList() : QStringList{"File already exist.Overwrite?"});
         QCOMPARE(w.dialogs.messages.size(), c.message.isEmpty() ? 0 : 1);
         QCOMPARE(w.dialogs.messages.value(0).section('\n', 0, 0), c.message);
         QVERIFY2(!c.emptied || !w.dialogs.messages[0].section('\n', 1).trimmed().isEmpty(), "says why");
@@ -131,6 +132,7 @@ private slots:
         SaveWindow w("random.bin", 0, 100);
         QVERIFY(QFile::resize(w.source, 256 << 20)); // many progress reports
         QTimer::singleShot(0, w.form.get(), [&] { // fires once the copy lets events run
+            QCOMPARE(w.form->windowTitle(), "Saving");
             w.click(w.form->Command1);
             w.click(w.form->Command3);
             w.form->close();

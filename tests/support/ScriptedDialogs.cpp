@@ -18,8 +18,6 @@ std::optional<QString> ScriptedDialogs::saveFile(const QString &title, const QSt
 void ScriptedDialogs::message(const QString &text)
 {
     messages << text;
-    if (duringMessage)
-        duringMessage(text);
 }
 
 bool ScriptedDialogs::askYesNo(const QString &text)

@@ -7,7 +7,6 @@
 #include <QList>
 #include <QStringList>
 #include <QWidget>
-#include <functional>
 #include <memory>
 
 namespace morvane::test {
@@ -27,9 +26,6 @@ public:
     QList<FileRequest> openRequests, saveRequests;
     QStringList messages;  // message boxes, in order
     QStringList questions; // yes/no questions, in order
-
-    // Runs while a message box is up, as a person could click meanwhile.
-    std::function<void(const QString &)> duringMessage;
 
     std::optional<QString> openFile(const QString &filter, const QString &fileName) override;
     std::optional<QString> saveFile(const QString &title, const QString &filter, int filterIndex,

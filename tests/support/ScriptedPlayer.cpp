@@ -12,15 +12,8 @@ QStringList ScriptedPlayer::commands() const
     return out;
 }
 
-void ScriptedPlayer::fail(const QString &op) const
+void ScriptedPlayer::requireFile() const
 {
-    if (failing.contains(op))
-        throw PlayerError(op.toStdString() + " failed");
-}
-
-void ScriptedPlayer::requireFile(const QString &op) const
-{
-    fail(op);
     if (state_ == State::Closed)
         throw PlayerError("no file is open");
 }
@@ -48,7 +41,6 @@ void ScriptedPlayer::setPosition(double seconds)
 void ScriptedPlayer::setFileName(const QString &path)
 {
     calls << QStringLiteral("FileName(%1)").arg(path);
-    fail(QStringLiteral("FileName"));
     state_ = refused.contains(path) ? State::Closed : State::Stopped;
     if (state_ == State::Closed)
         throw PlayerError("the file is not a playable video");
@@ -60,7 +52,7 @@ void ScriptedPlayer::setFileName(const QString &path)
 void ScriptedPlayer::pause()
 {
     calls << QStringLiteral("Pause");
-    requireFile(QStringLiteral("Pause"));
+    requireFile();
     settle();
     if (state_ == State::Playing || state_ == State::Paused)
         state_ = state_ == State::Playing ? State::Paused : State::Playing;
@@ -69,7 +61,7 @@ void ScriptedPlayer::pause()
 void ScriptedPlayer::play()
 {
     calls << QStringLiteral("Play");
-    requireFile(QStringLiteral("Play"));
+    requireFile();
     base_ = 0;
     state_ = State::Playing;
     clock_.restart();
@@ -78,7 +70,6 @@ void ScriptedPlayer::play()
 void ScriptedPlayer::close()
 {
     calls << QStringLiteral("Close");
-    fail(QStringLiteral("Close"));
     state_ = State::Closed;
     fileName_.clear();
     base_ = 0;
@@ -87,14 +78,14 @@ void ScriptedPlayer::close()
 double ScriptedPlayer::duration()
 {
     calls << QStringLiteral("Duration");
-    requireFile(QStringLiteral("Duration"));
+    requireFile();
     return duration_;
 }
 
 double ScriptedPlayer::currentPosition()
 {
     calls << QStringLiteral("CurrentPosition");
-    requireFile(QStringLiteral("CurrentPosition"));
+    requireFile();
     settle();
     return base_;
 }
@@ -102,7 +93,7 @@ double ScriptedPlayer::currentPosition()
 void ScriptedPlayer::seek(double seconds)
 {
     calls << QStringLiteral("Seek(%1)").arg(seconds);
-    requireFile(QStringLiteral("Seek"));
+    requireFile();
     settle();
     base_ = std::clamp(seconds, 0.0, duration_);
 }

@@ -19,7 +19,6 @@ public:
     QHash<QString, double> durations;
     double defaultDuration = 100.0;
     QSet<QString> refused;            // setFileName throws for these
-    QSet<QString> failing;            // operations that throw: "Pause", "Seek", ...
     double speed = 0.0;               // media seconds per wall-clock second while playing;
                                       // 0 keeps the position where tests put it
 
@@ -33,7 +32,6 @@ public:
     QString fileName() const { return fileName_; }
     // Moves the media position as if playback had got there.
     void setPosition(double seconds);
-    void setDuration(double seconds) { duration_ = seconds; }
 
     void setFileName(const QString &path) override;
     void pause() override;
@@ -44,8 +42,7 @@ public:
     void seek(double seconds) override;
 
 private:
-    void fail(const QString &op) const;
-    void requireFile(const QString &op) const;
+    void requireFile() const;
     double position() const;
     void settle(); // turns elapsed playing time into position
 
