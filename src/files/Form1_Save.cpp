@@ -28,7 +28,7 @@ private:
 
 void Form1::Command7_Click()
 {
-    if (!(state.StartSecond < state.EndSecond) || state.EndSecond == 0) {
+    if (!state.selectionValid() || state.EndSecond == 0) {
         dialogs_.message(QStringLiteral("Wrong Selection"));
         return;
     }

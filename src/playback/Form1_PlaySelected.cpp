@@ -11,7 +11,7 @@ namespace morvane {
 void Form1::Command9_Click()
 {
     const std::int32_t start = state.StartSecond;
-    if (!(start < state.EndSecond)) {
+    if (!state.selectionValid()) {
         dialogs_.message(QStringLiteral("Wrong Selection"));
         return;
     }
