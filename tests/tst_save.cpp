@@ -124,6 +124,14 @@ private slots:
         QVERIFY2(std::abs(w.form->H->maximum() - (c.end - c.start)) <= 1, qPrintable(w.dialogs.messages.join('|')));
     }
 
+    void progressPastTwoGiB() // the bar's int range must not wrap or stick for large clips
+    {
+        ClipProgressBar bar;
+        bar.setByteMaximum((5LL << 30) + 4097);
+        bar.setByteValue(5LL << 29);
+        QCOMPARE(qRound(100.0 * bar.value() / bar.maximum()), 50);
+    }
+
     // While bytes move Play does nothing, Website opens the browser, and closing abandons the clip.
     void duringCopy()
     {
