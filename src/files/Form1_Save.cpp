@@ -3,7 +3,7 @@
 
 #include "app/ui/Form1.h"
 #include "files/engine/ClipCutter.h"
-#include "files/FileIdentity.h"
+#include "files/engine/FileIdentity.h"
 #include "state/TimeText.h"
 
 #include <QCoreApplication>

@@ -1,5 +1,6 @@
 #include "files/engine/ClipCutter.h"
 
+#include "files/engine/FileIdentity.h"
 #include "files/engine/RangeCopier.h"
 #include "files/engine/Writeback.h"
 
@@ -96,9 +97,7 @@ int openSource(const QString &path, struct stat &status)
 
 void refuseSourceAsTarget(const struct stat &source, const QString &target)
 {
-    struct stat status {};
-    if (::stat(QFile::encodeName(target).constData(), &status) == 0
-        && status.st_dev == source.st_dev && status.st_ino == source.st_ino)
+    if (sameFile(source, target))
         throw CutError("The target " + quoted(target) + " is the source file itself; the clip cannot overwrite its own source.");
 }
 
