@@ -136,7 +136,6 @@ ClipCutter::ClipCutter(ProgressSink &progress, std::function<void()> letEventsRu
 void ClipCutter::cut(const CutRequest &request)
 {
     cancelRequested_ = false;
-    started_ = false;
     struct stat sourceStatus {};
     const FileDescriptor source(openSource(request.source, sourceStatus));
     const ClipPlan plan = planClip(sourceStatus.st_size, request.durationSeconds,
@@ -152,7 +151,6 @@ void ClipCutter::cut(const CutRequest &request)
                        + target.errorString().toStdString() + ".");
     progress_.setMaximum(plan.progressMaximum);
     progress_.setValue(0);
-    started_ = true;
     copyClip(source.get(), target.handle(), plan);
     commitDurably(target);
     progress_.setValue(plan.progressFinal);

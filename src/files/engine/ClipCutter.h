@@ -62,12 +62,10 @@ public:
     ClipCutter(ProgressSink &progress, std::function<void()> letEventsRun);
 
     // Writes the clip; throws CutError (CutCancelled after cancel()). Each
-    // call starts afresh: started() false, no cancel pending.
+    // call starts afresh, with no cancel pending.
     void cut(const CutRequest &request);
 
     void cancel() { cancelRequested_ = true; }
-    // True once the first byte has been asked for.
-    bool started() const { return started_; }
 
     // Test seam: called before each write step with the bytes written so far;
     // a throw there is handled as a failed write.
@@ -83,7 +81,6 @@ private:
     ProgressSink &progress_;
     std::function<void()> letEventsRun_;
     bool cancelRequested_ = false;
-    bool started_ = false;
 };
 
 } // namespace morvane
