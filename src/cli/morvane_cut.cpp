@@ -223,12 +223,10 @@ int run(int argc, char **argv, TerminalBar *bar)
 
     SilentProgress silent;
     ProgressSink &progress = bar ? static_cast<ProgressSink &>(*bar) : silent;
-    ClipCutter *self = nullptr;
-    ClipCutter cutter(progress, [&self] {
+    ClipCutter cutter(progress, [&cutter] {
         if (interrupted)
-            self->cancel();
+            cutter.cancel();
     });
-    self = &cutter;
     catchInterrupts();
     cutter.cut(request);
     if (bar) {

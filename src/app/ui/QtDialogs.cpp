@@ -54,7 +54,6 @@ std::optional<QString> QtDialogs::saveFile(const QString &title, const QString &
     dialog.setFileMode(QFileDialog::AnyFile);
     // Save asks about an existing file itself, and the name is used as typed.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    dialog.setDefaultSuffix(QString());
     return run(dialog, filter, filterIndex, fileName);
 }
 

@@ -18,8 +18,6 @@ public:
     // and when the source ends early (it was truncated under us).
     void copy(std::int64_t sourceOffset, std::int64_t targetOffset, std::int64_t length);
 
-    bool inKernel() const { return inKernel_; }
-
 private:
     std::int64_t copyInKernel(std::int64_t sourceOffset, std::int64_t targetOffset, std::int64_t length);
     std::int64_t copyThroughBuffer(std::int64_t sourceOffset, std::int64_t targetOffset, std::int64_t length);
