@@ -1,21 +1,31 @@
 #include "playback/media/QtMediaPlayer.h"
 
+#include "playback/media/ProgramStreamSeek.h"
+
 #include <QAudioDevice>
 #include <QAudioOutput>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QMediaDevices>
 #include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <memory>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace morvane {
 
 namespace {
+
+// A freshly loaded file may not have shown its first picture yet, and until it
+// has the back end reads position 0 whatever the file's first timestamp.
+constexpr int originWaitMs = 1000;
 
 // Qt 6.4's FFmpeg back end crashes on machines without an audio device;
 // GStreamer plays DVD program streams fine everywhere.
@@ -25,9 +35,33 @@ void preferGStreamer()
         qputenv("QT_MEDIA_BACKEND", "gstreamer");
 }
 
-[[noreturn]] void fail(const QString &message)
+[[noreturn]] void fail(QString reason)
 {
-    throw PlayerError(message.toStdString());
+    // The caller names the file; the text is the reason as one sentence.
+    if (!reason.endsWith(QLatin1Char('.')))
+        reason += QLatin1Char('.');
+    throw PlayerError(reason.toStdString());
+}
+
+[[noreturn]] void failErrno(int error)
+{
+    fail(QString::fromLocal8Bit(std::strerror(error)));
+}
+
+// The back end reports a missing or unreadable file only as a generic
+// state-change failure, so ask the system first.
+void requirePlayableFile(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status {};
+    if (::stat(name.constData(), &status) != 0)
+        failErrno(errno);
+    if (S_ISDIR(status.st_mode))
+        failErrno(EISDIR);
+    if (!S_ISREG(status.st_mode))
+        fail(QStringLiteral("It is not a regular file"));
+    if (::access(name.constData(), R_OK) != 0)
+        failErrno(errno);
 }
 
 } // namespace
@@ -35,22 +69,18 @@ void preferGStreamer()
 QtMediaPlayer::QtMediaPlayer(QObject *videoOutput)
 {
     preferGStreamer();
-    m_player = new QMediaPlayer;
+    installProgramStreamSeek(); // without it seeks still work, only less exactly
+    m_player = std::make_unique<QMediaPlayer>();
     if (videoOutput) {
         m_player->setVideoOutput(videoOutput);
-        // Without a device GStreamer's audio sink only logs failures; the
-        // picture is clocked by the video sink either way.
-        if (!QMediaDevices::audioOutputs().isEmpty()) {
-            m_audio = new QAudioOutput(m_player);
-            m_player->setAudioOutput(m_audio);
-        }
+        // Qt's pipeline runs on the system clock whether or not it has an
+        // audio sink, so without a device there is nothing to attach.
+        if (!QMediaDevices::audioOutputs().isEmpty())
+            m_player->setAudioOutput(new QAudioOutput(m_player.get()));
     }
 }
 
-QtMediaPlayer::~QtMediaPlayer()
-{
-    delete m_player;
-}
+QtMediaPlayer::~QtMediaPlayer() = default;
 
 void QtMediaPlayer::requireOpen(const char *operation) const
 {
@@ -63,17 +93,19 @@ bool QtMediaPlayer::waitFor(const std::function<bool()> &done, int timeoutMs)
     if (done())
         return true;
     QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QTimer timeout, poll;
+    timeout.setSingleShot(true);
+    QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
     const auto check = [&] {
         if (done())
             loop.quit();
     };
-    QObject::connect(m_player, &QMediaPlayer::mediaStatusChanged, &loop, check);
-    QObject::connect(m_player, &QMediaPlayer::durationChanged, &loop, check);
-    QObject::connect(m_player, &QMediaPlayer::errorOccurred, &loop, check);
-    timer.start(timeoutMs);
+    QObject::connect(m_player.get(), &QMediaPlayer::mediaStatusChanged, &loop, check);
+    QObject::connect(m_player.get(), &QMediaPlayer::durationChanged, &loop, check);
+    QObject::connect(m_player.get(), &QMediaPlayer::errorOccurred, &loop, check);
+    QObject::connect(&poll, &QTimer::timeout, &loop, check); // the position has no signal of its own
+    timeout.start(timeoutMs);
+    poll.start(10);
     loop.exec();
     return done();
 }
@@ -81,20 +113,12 @@ bool QtMediaPlayer::waitFor(const std::function<bool()> &done, int timeoutMs)
 void QtMediaPlayer::setFileName(const QString &path)
 {
     if (path.isEmpty())
-        fail(QStringLiteral("No file name given"));
-    const QFileInfo info(path);
-    // The back end reports a missing file only as a generic state-change
-    // failure, so name the common causes here.
-    if (!info.exists())
-        fail(QStringLiteral("File not found: %1").arg(path));
-    if (!info.isFile())
-        fail(QStringLiteral("Not a file: %1").arg(path));
-    if (!info.isReadable())
-        fail(QStringLiteral("File cannot be read: %1").arg(path));
-    const QString absolute = info.absoluteFilePath();
+        fail(QStringLiteral("No file name was given"));
+    const QString absolute = QFileInfo(path).absoluteFilePath();
 
-    // Naming the open file again only rewinds it; reloading would blank the
-    // picture for nothing.
+    // Naming the open file again only rewinds it: reloading would blank the
+    // picture for nothing, and the back end still holds the file open even
+    // if it has been renamed or moved since.
     if (absolute == m_path && m_player->duration() > 0
         && m_player->mediaStatus() != QMediaPlayer::InvalidMedia) {
         m_player->stop();
@@ -102,11 +126,12 @@ void QtMediaPlayer::setFileName(const QString &path)
         return;
     }
 
+    requirePlayableFile(absolute);
     close();
     QString reason;
     bool refused = false;
     const auto errors = QObject::connect(
-        m_player, &QMediaPlayer::errorOccurred, m_player,
+        m_player.get(), &QMediaPlayer::errorOccurred, m_player.get(),
         [&](QMediaPlayer::Error, const QString &text) {
             refused = true;
             if (reason.isEmpty())
@@ -132,11 +157,13 @@ void QtMediaPlayer::setFileName(const QString &path)
 
     if (!inTime || !loaded()) {
         if (reason.isEmpty())
-            reason = inTime ? QStringLiteral("not a playable media file")
-                            : QStringLiteral("no duration after %1 s").arg(loadTimeoutMs / 1000);
+            reason = inTime ? QStringLiteral("It is not a playable media file")
+                            : QStringLiteral("It has no duration after %1 s").arg(loadTimeoutMs / 1000);
         m_player->setSource(QUrl());
-        fail(QStringLiteral("Cannot play %1: %2").arg(path, reason));
+        fail(reason);
     }
+    // A file whose first timestamp is 0 waits here for nothing, once.
+    waitFor([&] { return m_player->position() > 0; }, originWaitMs);
     m_originMs = m_player->position();
     m_path = absolute;
 }
@@ -216,7 +243,7 @@ double readDuration(const QString &path)
     player.setFileName(path);
     const double seconds = player.duration();
     if (!(seconds > 0))
-        fail(QStringLiteral("Cannot play %1: it has no duration").arg(path));
+        fail(QStringLiteral("It has no duration"));
     return seconds;
 }
 

@@ -1,11 +1,12 @@
 #pragma once
 // MediaPlayer on Qt Multimedia (GStreamer back end).
 //
-// Positions are reported from the first frame of the file: MPEG program
-// streams, and above all VOBs cut out of a longer title, start at an arbitrary
-// timestamp, which GStreamer passes through. The player remembers where the
-// file starts and hides that offset, so a freshly opened or rewound file
-// reads exactly 0 and one that has played to its end reads exactly duration().
+// Positions are reported from the file's first presentation time: MPEG
+// program streams, and above all VOBs cut out of a longer title, start at an
+// arbitrary timestamp, which GStreamer passes through. The player measures
+// where the file starts and hides that offset everywhere, so a freshly
+// opened, stopped or rewound file reads exactly 0, a seek to 0 shows the first
+// picture, and a file that has played to its end reads exactly duration().
 
 #include "playback/MediaPlayer.h"
 
@@ -13,8 +14,8 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
-class QAudioOutput;
 class QObject;
 
 namespace morvane {
@@ -23,7 +24,8 @@ class QtMediaPlayer final : public MediaPlayer {
 public:
     // videoOutput: a QVideoWidget, QGraphicsVideoItem or QVideoSink, or null
     // for a player without a picture (tests, the command-line tool). Sound is
-    // only attached with a video output and an audio device present.
+    // only attached with a video output and an audio device present; the
+    // back end clocks the picture by the system clock either way.
     explicit QtMediaPlayer(QObject *videoOutput = nullptr);
     ~QtMediaPlayer() override;
 
@@ -31,7 +33,9 @@ public:
     QtMediaPlayer &operator=(const QtMediaPlayer &) = delete;
 
     // Blocks (running the event loop) until the duration is known, for at
-    // most loadTimeoutMs; throws PlayerError when the file is refused.
+    // most loadTimeoutMs; throws PlayerError, whose text is the reason alone,
+    // when the file is refused. Naming the open file again rewinds it, even
+    // if it was renamed or moved since it was opened.
     void setFileName(const QString &path) override;
     void pause() override;
     void play() override;
@@ -50,10 +54,9 @@ private:
     void requireOpen(const char *operation) const;
     bool waitFor(const std::function<bool()> &done, int timeoutMs);
 
-    QMediaPlayer *m_player = nullptr;
-    QAudioOutput *m_audio = nullptr;
+    std::unique_ptr<QMediaPlayer> m_player;
     QString m_path;
-    qint64 m_originMs = 0;      // backend position of the file's first frame
+    qint64 m_originMs = 0;      // backend position of the file's first picture
     qint64 m_seekTargetMs = -1; // backend position the last seek asked for
     double m_seekSeconds = 0;   // ... and the seconds it was asked in
 };
