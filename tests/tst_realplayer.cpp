@@ -6,14 +6,29 @@
 #include "playback/media/QtMediaPlayer.h"
 #include "support/ScriptedDialogs.h"
 
+#include "state/TimeText.h"
+
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QVideoFrame>
+#include <QVideoSink>
+#include <QVideoWidget>
 #include <QtTest>
 #include <cmath>
+#include <functional>
 
 using namespace morvane;
 
 static QString media(const QString &name) { return QStringLiteral(MORVANE_TEST_MEDIA "/") + name; }
+
+// From a "name seconds" list that make-test-media writes with ffprobe.
+static double listed(const QString &list, const QString &name)
+{
+    QFile file(media(list));
+    if (!file.open(QIODevice::ReadOnly))
+        return qQNaN();
+    return QString::fromUtf8(file.readAll()).section(name + u' ', 1).section(u'\n', 0, 0).toDouble();
+}
 
 class RealBackEndsTest : public QObject {
     Q_OBJECT
@@ -29,9 +44,7 @@ private slots:
     void playsPausesSeeksAndEnds()
     {
         QFETCH(QString, name);
-        QFile list(media(QStringLiteral("durations.txt"))); // "name seconds" lines, as ffprobe reads them
-        QVERIFY(list.open(QIODevice::ReadOnly));
-        const double expected = QString::fromUtf8(list.readAll()).section(name + u' ', 1).section(u'\n', 0, 0).toDouble();
+        const double expected = listed(QStringLiteral("durations.txt"), name);
         QCOMPARE_LE(qAbs(readDuration(media(name)) - expected), 0.1);
         QtMediaPlayer player;
         player.setFileName(media(name));
@@ -64,6 +77,115 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(PlayerError, QtMediaPlayer().setFileName(media(name)));
         QVERIFY(!prompt.hasExpired());
         QVERIFY_THROWS_EXCEPTION(PlayerError, readDuration(media(name)));
+    }
+    // The frame the video sink shows, on the player's timeline, against the position the player reports.
+    void pictureFollowsPosition()
+    {
+        const QString name = QStringLiteral("dvd.vob"); // dvdauthor: its first picture is at 0.54 s
+        const double origin = listed(QStringLiteral("start-times.txt"), name), frame = 0.04;
+        QVERIFY2(origin > 0.1, qPrintable(QString::number(origin)));
+        QVideoSink sink;
+        QtMediaPlayer player(&sink);
+        player.setFileName(media(name));
+        const auto picture = [&] { return sink.videoFrame().startTime() / 1e6 - origin; };
+        struct Step { const char *what; std::function<void()> act; double at; bool running; };
+        const double any = -1;
+        const Step steps[] = {
+            {"play", [&] { player.play(); }, any, true},
+            {"pause", [&] { player.pause(); }, any, false},
+            {"resume", [&] { player.pause(); }, any, true},
+            {"stop", [&] { player.seek(0); player.pause(); }, 0, false},
+            {"seek while paused", [&] { player.seek(3); }, 3, false},
+            {"play from there", [&] { player.pause(); }, any, true},
+            {"seek back while playing", [&] { player.seek(1); }, any, true},
+            {"drag to 0 while paused", [&] { player.pause(); player.seek(0); }, 0, false},
+            {"seek near the end", [&] { player.seek(8); }, 8, false},
+        };
+        for (const Step &step : steps) {
+            const double before = player.currentPosition();
+            step.act();
+            QTest::qWait(350);
+            const double shown = picture(), position = player.currentPosition();
+            const QString values = QStringLiteral("%1: picture %2 s, position %3 s, %4 s before")
+                                       .arg(QLatin1String(step.what)).arg(shown).arg(position).arg(before);
+            QVERIFY2(qAbs(shown - position) <= 2 * frame, qPrintable(values));
+            if (step.at != any)
+                QVERIFY2(qAbs(shown - step.at) <= frame / 2 && position == step.at, qPrintable(values));
+            QTest::qWait(250); // a running picture moves on with the position, a paused one stands
+            const double later = picture(), laterPosition = player.currentPosition();
+            const QString after = values + QStringLiteral("; 250 ms later %1 s, position %2 s").arg(later).arg(laterPosition);
+            QVERIFY2(qAbs(later - laterPosition) <= 2 * frame, qPrintable(after));
+            QVERIFY2(step.running ? later - shown >= 0.15 : later == shown && laterPosition == position, qPrintable(after));
+        }
+    }
+    // A VOB starting late: a mark made at the stopped beginning, after a drag to 0 and after a seek.
+    void marksOnTheStreamsTimeline()
+    {
+        test::ScriptedDialogs dialogs; test::ScriptedWebPanel web;
+        auto *video = new QVideoWidget; // the window owns it; its picture arrives later than a bare sink's
+        QtMediaPlayer shown(video);
+        Form1 f(shown, dialogs, web, video);
+        f.show();
+        dialogs.openAnswers << media(QStringLiteral("dvd.vob"));
+        QTest::mouseClick(f.Command4, Qt::LeftButton); // Open
+        QTRY_VERIFY_WITH_TIMEOUT(f.H->value() >= 1, 4000);
+        const auto markEnd = [&](const char *when, int expected) {
+            QTest::mouseClick(f.Command6, Qt::LeftButton);
+            QVERIFY2(f.state.EndSecond == expected && f.Label9->text() == FormatHms(expected),
+                     qPrintable(QStringLiteral("%1: mark %2 (%3), position %4 s").arg(QLatin1String(when))
+                                    .arg(f.state.EndSecond).arg(f.Label9->text()).arg(shown.currentPosition())));
+        };
+        QTest::mouseClick(f.Command2, Qt::LeftButton); // Stop
+        markEnd("after Stop", 0);
+        QTest::qWait(1000);
+        markEnd("a second after Stop", 0);
+        QTest::mouseClick(f.Command1, Qt::LeftButton); // Play
+        QTRY_VERIFY_WITH_TIMEOUT(f.H->value() >= 2, 4000);
+        QTest::mouseClick(f.Command1, Qt::LeftButton); // Pause
+        QTest::mouseClick(f.H, Qt::LeftButton, {}, QPoint(0, f.H->height() / 2)); // the thumb to 0
+        QCOMPARE(f.H->value(), 0);
+        markEnd("after a drag to 0", 0);
+        f.H->setValue(3);
+        f.H_Click();
+        markEnd("after a seek to 3", 3);
+    }
+    // Play after Stop names the open file again; it plays on though renamed.
+    void renamedSourcePlaysOn()
+    {
+        QTemporaryDir dir;
+        const QString before = dir.filePath(QStringLiteral("a.vob")), after = dir.filePath(QStringLiteral("b.vob"));
+        QVERIFY(QFile::copy(media(QStringLiteral("dvd.vob")), before));
+        QtMediaPlayer player;
+        test::ScriptedDialogs dialogs; test::ScriptedWebPanel web;
+        Form1 f(player, dialogs, web);
+        dialogs.openAnswers << before;
+        QTest::mouseClick(f.Command4, Qt::LeftButton); // Open
+        QTest::mouseClick(f.Command2, Qt::LeftButton); // Stop
+        QVERIFY(QFile::rename(before, after));
+        QTest::mouseClick(f.Command1, Qt::LeftButton); // Play
+        QCOMPARE(f.Command1->text(), QStringLiteral("Pause"));
+        QTRY_VERIFY_WITH_TIMEOUT(player.currentPosition() > 0.3, 3000);
+        QCOMPARE(dialogs.messages, QStringList());
+    }
+    // Open names the file once, then the reason.
+    void refusalMessage_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("not media") << "random.bin" << "Could not determine type of stream.";
+        QTest::newRow("missing") << "no-such-file.vob" << "No such file or directory.";
+        QTest::newRow("folder") << "" << "Is a directory.";
+    }
+    void refusalMessage()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, reason);
+        QtMediaPlayer player;
+        test::ScriptedDialogs dialogs; test::ScriptedWebPanel web;
+        Form1 f(player, dialogs, web);
+        dialogs.openAnswers << media(name);
+        QTest::mouseClick(f.Command4, Qt::LeftButton);
+        QCOMPARE(dialogs.messages, QStringList(QStringLiteral("Cannot play \"%1\".\n%2").arg(media(name), reason)));
     }
     void windowTracksAndMarks()
     {
