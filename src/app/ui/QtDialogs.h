@@ -1,6 +1,7 @@
 #pragma once
 #include "app/ui/Dialogs.h"
 
+class QMessageBox;
 class QWidget;
 
 namespace morvane {
@@ -8,6 +9,10 @@ namespace morvane {
 // The real file dialogs and message boxes.
 class QtDialogs : public Dialogs {
 public:
+    // Keeps Qt's file dialog from remembering its folder and history between
+    // runs: the program keeps no settings.
+    QtDialogs();
+
     void setParent(QWidget *parent) { parent_ = parent; }
 
     std::optional<QString> openFile(const QString &filter, const QString &fileName) override;
@@ -18,8 +23,12 @@ public:
 
     // "VOB Files (*.vob)|*.vob|All Files (*.*)|*.*" in Qt's own filter form.
     static QStringList nameFilters(const QString &filter);
+    // Narrowest message box whose title a window manager shows in full.
+    static int minimumBoxWidth();
 
 private:
+    int exec(QMessageBox &box);
+
     QWidget *parent_ = nullptr;
 };
 

@@ -1,0 +1,173 @@
+// The real file dialogs and message boxes, driven by typing into them as a user would.
+
+#include "app/ui/Form1.h"
+#include "app/ui/QtDialogs.h"
+#include "playback/media/QtMediaPlayer.h"
+#include "support/ScriptedDialogs.h"
+
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QtTest>
+#include <functional>
+
+using namespace morvane;
+
+namespace {
+QTemporaryDir *configHome; // the user's settings folder for this run
+
+// Runs answer on the next modal dialog of type T once it is up, while the caller waits in exec(); gives up
+// after withinMs.
+template <typename T> void whenShown(std::function<void(T *)> answer, int withinMs = 20000)
+{
+    auto *poll = new QTimer;
+    const QDeadlineTimer deadline(withinMs);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer, deadline] {
+        auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget());
+        if ((dialog && dialog->isVisible()) || deadline.hasExpired()) {
+            poll->deleteLater();
+            poll->stop();
+            if (dialog)
+                answer(dialog);
+        }
+    });
+    poll->start(20);
+}
+
+// Empties the file name field, types name into it key by key, then Enter; a dialog still up after that is
+// cancelled, so that the test goes on.
+void type(const QString &name)
+{
+    whenShown<QFileDialog>([=](QFileDialog *dialog) {
+        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        QVERIFY(edit);
+        edit->clear();
+        QTest::keyClicks(edit, name, {}, 15);
+        QTest::qWait(200); // the completer and the file list catch up
+        whenShown<QMessageBox>([](QMessageBox *box) { box->reject(); }, 500); // "File not found"
+        QTest::keyClick(edit, Qt::Key_Return);
+        QTest::qWait(100);
+        if (dialog->isVisible())
+            dialog->reject();
+    });
+}
+} // namespace
+
+class TestDialogs : public QObject {
+    Q_OBJECT
+public:
+    static void initMain()
+    {
+        configHome = new QTemporaryDir;
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome->path()));
+    }
+
+private slots:
+    // However the file is named, the dialog answers with it and closes.
+    void namingAFile_data()
+    {
+        QTest::addColumn<QString>("preset"); // the name the dialog opens with
+        QTest::addColumn<QString>("typed");  // {d}: the dialog's folder
+        QTest::addColumn<QString>("chosen");
+        QTest::newRow("bare name") << "" << "small.vob" << "{d}/small.vob";
+        QTest::newRow("full path") << "" << "{d}/small.vob" << "{d}/small.vob";
+        QTest::newRow("bare name over the same preset") << "{d}/small.vob" << "small.vob" << "{d}/small.vob";
+        QTest::newRow("full path over the same preset") << "{d}/small.vob" << "{d}/small.vob" << "{d}/small.vob";
+        QTest::newRow("full path over another preset") << "{d}/good.vob" << "{d}/small.vob" << "{d}/small.vob";
+        QTest::newRow("another folder") << "{d}/small.vob" << "{d}/sub/other.vob" << "{d}/sub/other.vob";
+        QTest::newRow("relative path into a folder") << "{d}/small.vob" << "sub/other.vob" << "{d}/sub/other.vob";
+    }
+    void namingAFile()
+    {
+        QFETCH(QString, preset);
+        QFETCH(QString, typed);
+        QFETCH(QString, chosen);
+        QTemporaryDir dir;
+        const auto at = [&](QString s) { return s.replace(QStringLiteral("{d}"), dir.path()); };
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+        for (const char *name : {"small.vob", "good.vob", "sub/other.vob"}) {
+            QFile file(dir.filePath(QLatin1String(name)));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not media") > 0);
+        }
+        QtDialogs dialogs;
+        type(at(typed));
+        const auto answer = dialogs.openFile(QStringLiteral("VOB Files (*.vob)|*.vob|All Files (*.*)|*.*"),
+                                             preset.isEmpty() ? dir.filePath(QStringLiteral("x")) : at(preset));
+        QVERIFY2(answer == at(chosen), qPrintable(QStringLiteral("answered %1").arg(answer.value_or("nothing"))));
+    }
+    // A file the player refuses, typed in full: the dialog closes and Open says why, once.
+    void refusedFileFromTheDialog()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("small.vob"));
+        QVERIFY(QFile::copy(QStringLiteral(MORVANE_TEST_MEDIA "/random.bin"), path)); // not media, not text
+        QtMediaPlayer player;
+        QtDialogs dialogs;
+        test::ScriptedWebPanel web;
+        Form1 f(player, dialogs, web);
+        dialogs.setParent(&f);
+        f.Cdlg.FileName = path; // as a refused file leaves it for the next Open
+        QStringList said;
+        type(path);
+        whenShown<QMessageBox>([&](QMessageBox *box) {
+            said << box->text();
+            said << (qobject_cast<QFileDialog *>(QApplication::activeWindow()) ? "file dialog still up" : "");
+            box->accept();
+        });
+        QTest::mouseClick(f.Command4, Qt::LeftButton);
+        QCOMPARE(said, QStringList({QStringLiteral("Cannot play \"%1\".\nCould not determine type of stream.").arg(path), ""}));
+        QVERIFY(!f.state.fileOpen());
+    }
+    // Nothing remembered between runs: the user's settings folder stays empty after the dialogs were used.
+    void keepsNoSettings()
+    {
+        QTemporaryDir dir;
+        QtDialogs dialogs;
+        type(QStringLiteral("clip.vob"));
+        QCOMPARE(dialogs.saveFile("Save", QStringLiteral("VOB Files (*.vob)|*.vob"), 1, dir.filePath("a.vob")),
+                 dir.filePath(QStringLiteral("clip.vob")));
+        QFile clip(dir.filePath(QStringLiteral("clip.vob")));
+        QVERIFY(clip.open(QIODevice::WriteOnly));
+        type(clip.fileName());
+        QCOMPARE(dialogs.openFile(QStringLiteral("All Files (*.*)|*.*"), QString()), dir.filePath(QStringLiteral("clip.vob")));
+        QStringList left = QDir(configHome->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        left.removeOne(QStringLiteral("pulse")); // the sound server's client library, when the player looks for devices
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(", ")));
+    }
+    // The window manager's title "Morvane" fits on every box, however short its text.
+    void boxesFitTheirTitle_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("question");
+        QTest::newRow("Clip Saved") << "Clip Saved" << false;
+        QTest::newRow("Wrong Selection") << "Wrong Selection" << false;
+        QTest::newRow("question") << "File already exist.Overwrite?" << true;
+        QTest::newRow("long text") << QString(200, u'x') << false;
+    }
+    void boxesFitTheirTitle()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, question);
+        QtDialogs dialogs;
+        QFont titleFont = QApplication::font();
+        titleFont.setBold(true);
+        // the title at the application's size, plus an icon and three buttons of at least 24 px
+        const int needed = QFontMetrics(titleFont).horizontalAdvance(QStringLiteral("Morvane")) + 4 * 24;
+        int width = 0;
+        QString title;
+        whenShown<QMessageBox>([&](QMessageBox *box) {
+            width = box->width();
+            title = box->windowTitle();
+            box->accept();
+        });
+        if (question)
+            dialogs.askYesNo(text);
+        else
+            dialogs.message(text);
+        QCOMPARE(title, QStringLiteral("Morvane"));
+        QVERIFY2(width >= needed, qPrintable(QStringLiteral("%1 px wide, %2 px needed").arg(width).arg(needed)));
+    }
+};
+
+QTEST_MAIN(TestDialogs)
+#include "tst_dialogs.moc"
