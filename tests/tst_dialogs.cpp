@@ -17,10 +17,10 @@ namespace {
 QTemporaryDir *configHome; // the user's settings folder for this run
 
 // Runs answer on the next modal dialog of type T once it is up, while the caller waits in exec(); gives up
-// after withinMs.
-template <typename T> void whenShown(std::function<void(T *)> answer, int withinMs = 20000)
+// after withinMs, or when owner goes.
+template <typename T> void whenShown(std::function<void(T *)> answer, int withinMs = 20000, QObject *owner = nullptr)
 {
-    auto *poll = new QTimer;
+    auto *poll = new QTimer(owner);
     const QDeadlineTimer deadline(withinMs);
     QObject::connect(poll, &QTimer::timeout, poll, [poll, answer, deadline] {
         auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget());
@@ -34,17 +34,20 @@ template <typename T> void whenShown(std::function<void(T *)> answer, int within
     poll->start(20);
 }
 
-// Empties the file name field, types name into it key by key, then Enter; a dialog still up after that is
-// cancelled, so that the test goes on.
+// Empties the file name field and types name into it key by key, as a user would, then Enter; a dialog still
+// up after that is cancelled, so that the test goes on.
 void type(const QString &name)
 {
     whenShown<QFileDialog>([=](QFileDialog *dialog) {
         auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
         QVERIFY(edit);
-        edit->clear();
+        QApplication::setActiveWindow(dialog);
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(edit, Qt::Key_Backspace);
         QTest::keyClicks(edit, name, {}, 15);
         QTest::qWait(200); // the completer and the file list catch up
-        whenShown<QMessageBox>([](QMessageBox *box) { box->reject(); }, 500); // "File not found"
+        whenShown<QMessageBox>([](QMessageBox *box) { box->reject(); }, 500, dialog); // "File not found"
         QTest::keyClick(edit, Qt::Key_Return);
         QTest::qWait(100);
         if (dialog->isVisible())
