@@ -5,6 +5,7 @@
 #include "app/web/WebEngineWebPanel.h"
 #include "playback/media/QtMediaPlayer.h"
 #include "support/ScriptedDialogs.h"
+#include "support/WindowFixture.h"
 
 #include "state/TimeText.h"
 
@@ -166,6 +167,22 @@ private slots:
         QCOMPARE(f.Command1->text(), QStringLiteral("Pause"));
         QTRY_VERIFY_WITH_TIMEOUT(player.currentPosition() > 0.3, 3000);
         QCOMPARE(dialogs.messages, QStringList());
+    }
+    // Where playing really fails (here a stand-in player that now refuses the file), each click says so once.
+    void failedPlayIsSaid()
+    {
+        test::WindowFixture w;
+        w.open(QStringLiteral("/m/a.vob"));
+        w.player.refused << QStringLiteral("/m/a.vob");
+        w.click(w.form->Command2); // Stop: nothing to refuse yet
+        QCOMPARE(w.dialogs.messages, QStringList());
+        const QString said = QStringLiteral("Cannot play \"/m/a.vob\".\nthe file is not a playable video");
+        w.click(w.form->Command1); // Play names the file again
+        QCOMPARE(w.dialogs.messages, QStringList{said});
+        w.click(w.form->Command1); // the player has let the file go: it says so again, for this click only
+        QCOMPARE(w.dialogs.messages.size(), 2);
+        QVERIFY2(w.dialogs.messages[1].startsWith(said.section(u'\n', 0, 0) + u'\n'), qPrintable(w.dialogs.messages[1]));
+        QCOMPARE(w.form->Command1->text(), QStringLiteral("Play"));
     }
     // Open names the file once, then the reason.
     void refusalMessage_data()

@@ -90,6 +90,8 @@ void Form1::Command1_Click()
             T->stop();
             Command1->setText(QStringLiteral("Play"));
         }
+    } catch (const PlayerError &e) {
+        tellPlayerFailed(e);
     } catch (const std::exception &) {
         // Ends quietly; what was done stays done.
     }
@@ -104,8 +106,16 @@ void Form1::Command2_Click()
         Command1->setText(QStringLiteral("Play"));
         T->stop();
         Label4->setText(ResetText);
+    } catch (const PlayerError &e) {
+        tellPlayerFailed(e);
     } catch (const std::exception &) {
     }
+}
+
+void Form1::tellPlayerFailed(const PlayerError &e)
+{
+    // The file can no longer be played (replaced by something unplayable, say): one message per click, as Open.
+    dialogs_.message(QStringLiteral("Cannot play \"%1\".\n%2").arg(state.SourceFile, QString::fromUtf8(e.what())));
 }
 
 } // namespace morvane

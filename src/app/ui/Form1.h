@@ -96,6 +96,7 @@ private:
 
     void buildControls(QWidget *video);
     void markClicked(MarkerLine *line, int offset, std::int32_t &mark, QLabel *readOut);
+    void tellPlayerFailed(const PlayerError &e);
     void setEditingEnabled(bool enabled);
     void openInBrowser(const QUrl &address);
     // Lets window events run for about ms milliseconds, or until the window
