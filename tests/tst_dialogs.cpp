@@ -5,6 +5,7 @@
 #include "playback/media/QtMediaPlayer.h"
 #include "support/ScriptedDialogs.h"
 
+#include <QAbstractItemView>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -34,18 +35,26 @@ template <typename T> void whenShown(std::function<void(T *)> answer, int within
     poll->start(20);
 }
 
-// Empties the file name field and types name into it key by key, as a user would, then Enter; a dialog still
-// up after that is cancelled, so that the test goes on.
-void type(const QString &name)
+// Replaces what the file name field holds with name, then Enter: key by key with the field focused, as a user
+// types, or at once without focus, as an accessibility client or a paste sets it. A dialog still up after that
+// is cancelled, so that the test goes on.
+void type(const QString &name, bool keys = true)
 {
     whenShown<QFileDialog>([=](QFileDialog *dialog) {
         auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
         QVERIFY(edit);
-        QApplication::setActiveWindow(dialog);
-        edit->setFocus();
-        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClick(edit, Qt::Key_Backspace);
-        QTest::keyClicks(edit, name, {}, 15);
+        const auto *list = dialog->findChild<QAbstractItemView *>(QStringLiteral("listView"));
+        QTRY_VERIFY(list && list->model()->rowCount(list->rootIndex()) > 0); // as a user sees the folder first
+        if (keys) {
+            QApplication::setActiveWindow(dialog);
+            edit->setFocus();
+            QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(edit, Qt::Key_Backspace);
+            QTest::keyClicks(edit, name, {}, 15);
+        } else {
+            edit->clear();
+            edit->setText(name);
+        }
         QTest::qWait(200); // the completer and the file list catch up
         whenShown<QMessageBox>([](QMessageBox *box) { box->reject(); }, 500, dialog); // "File not found"
         QTest::keyClick(edit, Qt::Key_Return);
@@ -69,21 +78,24 @@ private slots:
     // However the file is named, the dialog answers with it and closes.
     void namingAFile_data()
     {
-        QTest::addColumn<QString>("preset"); // the name the dialog opens with
+        QTest::addColumn<QString>("preset"); // the name the dialog opens with, as a refused file leaves it
         QTest::addColumn<QString>("typed");  // {d}: the dialog's folder
+        QTest::addColumn<bool>("keys");      // typed key by key; else set at once
         QTest::addColumn<QString>("chosen");
-        QTest::newRow("bare name") << "" << "small.vob" << "{d}/small.vob";
-        QTest::newRow("full path") << "" << "{d}/small.vob" << "{d}/small.vob";
-        QTest::newRow("bare name over the same preset") << "{d}/small.vob" << "small.vob" << "{d}/small.vob";
-        QTest::newRow("full path over the same preset") << "{d}/small.vob" << "{d}/small.vob" << "{d}/small.vob";
-        QTest::newRow("full path over another preset") << "{d}/good.vob" << "{d}/small.vob" << "{d}/small.vob";
-        QTest::newRow("another folder") << "{d}/small.vob" << "{d}/sub/other.vob" << "{d}/sub/other.vob";
-        QTest::newRow("relative path into a folder") << "{d}/small.vob" << "sub/other.vob" << "{d}/sub/other.vob";
+        QTest::newRow("bare name") << "" << "small.vob" << true << "{d}/small.vob";
+        QTest::newRow("full path") << "" << "{d}/small.vob" << true << "{d}/small.vob";
+        QTest::newRow("full path over another preset") << "{d}/good.vob" << "{d}/small.vob" << true << "{d}/small.vob";
+        QTest::newRow("relative path into a folder") << "{d}/small.vob" << "sub/other.vob" << true << "{d}/sub/other.vob";
+        QTest::newRow("full path at once") << "" << "{d}/small.vob" << false << "{d}/small.vob";
+        QTest::newRow("full path at once over the same preset") << "{d}/small.vob" << "{d}/small.vob" << false << "{d}/small.vob";
+        QTest::newRow("bare name at once over the same preset") << "{d}/small.vob" << "small.vob" << false << "{d}/small.vob";
+        QTest::newRow("another folder at once") << "" << "{d}/sub/other.vob" << false << "{d}/sub/other.vob";
     }
     void namingAFile()
     {
         QFETCH(QString, preset);
         QFETCH(QString, typed);
+        QFETCH(bool, keys);
         QFETCH(QString, chosen);
         QTemporaryDir dir;
         const auto at = [&](QString s) { return s.replace(QStringLiteral("{d}"), dir.path()); };
@@ -93,12 +105,12 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not media") > 0);
         }
         QtDialogs dialogs;
-        type(at(typed));
+        type(at(typed), keys);
         const auto answer = dialogs.openFile(QStringLiteral("VOB Files (*.vob)|*.vob|All Files (*.*)|*.*"),
                                              preset.isEmpty() ? dir.filePath(QStringLiteral("x")) : at(preset));
         QVERIFY2(answer == at(chosen), qPrintable(QStringLiteral("answered %1").arg(answer.value_or("nothing"))));
     }
-    // A file the player refuses, typed in full: the dialog closes and Open says why, once.
+    // A file the player refused, named in full again: the dialog closes and Open says why, once.
     void refusedFileFromTheDialog()
     {
         QTemporaryDir dir;
@@ -111,7 +123,7 @@ private slots:
         dialogs.setParent(&f);
         f.Cdlg.FileName = path; // as a refused file leaves it for the next Open
         QStringList said;
-        type(path);
+        type(path, false);
         whenShown<QMessageBox>([&](QMessageBox *box) {
             said << box->text();
             said << (qobject_cast<QFileDialog *>(QApplication::activeWindow()) ? "file dialog still up" : "");
@@ -125,12 +137,12 @@ private slots:
     void keepsNoSettings()
     {
         QTemporaryDir dir;
+        QFile clip(dir.filePath(QStringLiteral("clip.vob")));
+        QVERIFY(clip.open(QIODevice::WriteOnly));
         QtDialogs dialogs;
         type(QStringLiteral("clip.vob"));
         QCOMPARE(dialogs.saveFile("Save", QStringLiteral("VOB Files (*.vob)|*.vob"), 1, dir.filePath("a.vob")),
                  dir.filePath(QStringLiteral("clip.vob")));
-        QFile clip(dir.filePath(QStringLiteral("clip.vob")));
-        QVERIFY(clip.open(QIODevice::WriteOnly));
         type(clip.fileName());
         QCOMPARE(dialogs.openFile(QStringLiteral("All Files (*.*)|*.*"), QString()), dir.filePath(QStringLiteral("clip.vob")));
         QStringList left = QDir(configHome->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);

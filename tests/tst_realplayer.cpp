@@ -101,6 +101,9 @@ private slots:
             {"seek back while playing", [&] { player.seek(1); }, any, true},
             {"drag to 0 while paused", [&] { player.pause(); player.seek(0); }, 0, false},
             {"seek near the end", [&] { player.seek(8); }, 8, false},
+            {"play after Stop names the file again", [&] { player.seek(0); player.setFileName(media(name)); player.play(); },
+             any, true},
+            {"pause again", [&] { player.pause(); }, any, false},
         };
         for (const Step &step : steps) {
             const double before = player.currentPosition();
