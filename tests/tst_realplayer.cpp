@@ -126,7 +126,7 @@ private slots:
     void marksOnTheStreamsTimeline()
     {
         test::ScriptedDialogs dialogs; test::ScriptedWebPanel web;
-        auto *video = new QVideoWidget; // the window owns it; its picture arrives later than a bare sink's
+        auto *video = new QVideoWidget; // the window owns it
         QtMediaPlayer shown(video);
         Form1 f(shown, dialogs, web, video);
         f.show();

@@ -3,6 +3,7 @@
 #include <gst/gst.h>
 
 #include <atomic>
+#include <map>
 #include <mutex>
 
 namespace morvane {
@@ -14,16 +15,62 @@ namespace {
 // decoding of the pictures before the target.
 constexpr GstClockTime ReadAhead = 3 * GST_SECOND;
 
-GQuark clipQuark()
+struct DemuxerState {
+    std::atomic<GstClockTime> clipStart{GST_CLOCK_TIME_NONE}; // where output starts after the last seek
+    std::atomic<bool> startTold{false};
+};
+
+GQuark stateQuark()
 {
-    static const GQuark quark = g_quark_from_static_string("morvane-clip-start");
+    static const GQuark quark = g_quark_from_static_string("morvane-demuxer-state");
     return quark;
 }
 
-// Where the demuxer's output must start after the last seek, in stream time.
-std::atomic<GstClockTime> *clipStart(gpointer demuxer)
+DemuxerState &stateOf(gpointer demuxer)
 {
-    return static_cast<std::atomic<GstClockTime> *>(g_object_get_qdata(G_OBJECT(demuxer), clipQuark()));
+    return *static_cast<DemuxerState *>(g_object_get_qdata(G_OBJECT(demuxer), stateQuark()));
+}
+
+struct Start {
+    std::uint64_t serial;
+    GstClockTime time;
+};
+std::mutex startsLock;
+std::map<std::string, Start> starts; // by file name
+std::uint64_t lastSerial = 0;
+
+// The file the demuxer reads, as the source upstream names it.
+std::string sourceFile(GstElement *demuxer)
+{
+    std::string name;
+    GstPad *sink = gst_element_get_static_pad(demuxer, "sink");
+    GstQuery *query = gst_query_new_uri();
+    gchar *uri = nullptr;
+    if (sink && gst_pad_peer_query(sink, query))
+        gst_query_parse_uri(query, &uri);
+    if (gchar *file = uri ? g_filename_from_uri(uri, nullptr, nullptr) : nullptr) {
+        name = file;
+        g_free(file);
+    }
+    g_free(uri);
+    gst_query_unref(query);
+    if (sink)
+        gst_object_unref(sink);
+    return name;
+}
+
+// The demuxer's first segment starts at the stream's first timestamp, which
+// the player reads as second 0; the back end's own position may not say so
+// until the first picture has been shown.
+void tellStart(GstElement *demuxer, const GstSegment &segment)
+{
+    if (stateOf(demuxer).startTold.exchange(true))
+        return;
+    const std::string file = sourceFile(demuxer);
+    if (file.empty())
+        return;
+    const std::lock_guard lock(startsLock);
+    starts[file] = Start{++lastSerial, segment.start};
 }
 
 GstPadProbeReturn moveSeekEarlier(GstPad *, GstPadProbeInfo *info, gpointer demuxer)
@@ -39,7 +86,7 @@ GstPadProbeReturn moveSeekEarlier(GstPad *, GstPadProbeInfo *info, gpointer demu
     gst_event_parse_seek(event, &rate, &format, &flags, &startType, &start, &stopType, &stop);
     if (format != GST_FORMAT_TIME || startType != GST_SEEK_TYPE_SET || rate <= 0 || start < 0)
         return GST_PAD_PROBE_OK;
-    clipStart(demuxer)->store(GstClockTime(start));
+    stateOf(demuxer).clipStart.store(GstClockTime(start));
     const gint64 early = GstClockTime(start) > ReadAhead ? start - gint64(ReadAhead) : 0;
     GstEvent *moved = gst_event_new_seek(rate, format, flags, startType, early, stopType, stop);
     gst_event_set_seqnum(moved, gst_event_get_seqnum(event));
@@ -53,9 +100,11 @@ GstPadProbeReturn startSegmentAtTarget(GstPad *, GstPadProbeInfo *info, gpointer
     GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
     if (GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT)
         return GST_PAD_PROBE_OK;
-    const GstClockTime clip = clipStart(demuxer)->load();
+    const GstClockTime clip = stateOf(demuxer).clipStart.load();
     const GstSegment *segment;
     gst_event_parse_segment(event, &segment);
+    if (segment->format == GST_FORMAT_TIME)
+        tellStart(GST_ELEMENT(demuxer), *segment);
     if (!GST_CLOCK_TIME_IS_VALID(clip) || segment->format != GST_FORMAT_TIME || segment->rate <= 0
         || segment->start >= clip || (GST_CLOCK_TIME_IS_VALID(segment->stop) && segment->stop <= clip))
         return GST_PAD_PROBE_OK;
@@ -82,8 +131,8 @@ void watchPad(GstElement *demuxer, GstPad *pad, gpointer)
 
 void initInstance(GTypeInstance *instance, gpointer)
 {
-    g_object_set_qdata_full(G_OBJECT(instance), clipQuark(), new std::atomic<GstClockTime>(GST_CLOCK_TIME_NONE),
-                            [](gpointer p) { delete static_cast<std::atomic<GstClockTime> *>(p); });
+    g_object_set_qdata_full(G_OBJECT(instance), stateQuark(), new DemuxerState,
+                            [](gpointer p) { delete static_cast<DemuxerState *>(p); });
     g_signal_connect(instance, "pad-added", G_CALLBACK(watchPad), nullptr);
 }
 
@@ -116,6 +165,21 @@ bool install()
 }
 
 } // namespace
+
+std::uint64_t programStreamMark()
+{
+    const std::lock_guard lock(startsLock);
+    return lastSerial;
+}
+
+std::optional<std::int64_t> programStreamStartNs(const std::string &file, std::uint64_t since)
+{
+    const std::lock_guard lock(startsLock);
+    const auto found = starts.find(file);
+    if (found == starts.end() || found->second.serial <= since)
+        return std::nullopt;
+    return std::int64_t(found->second.time);
+}
 
 bool installProgramStreamSeek()
 {

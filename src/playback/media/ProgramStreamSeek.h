@@ -6,12 +6,24 @@
 // it the picture stands still while the position runs on. This installs, in
 // the process's GStreamer registry, a demuxer of higher rank that starts
 // reading early enough and lets the decoders drop what precedes the target,
-// so the picture shown after a seek is the one at the sought position.
+// so the picture shown after a seek is the one at the sought position. The
+// demuxer also tells where each file's stream starts, which the back end's
+// position only shows once the first picture is up.
+
+#include <cstdint>
+#include <optional>
+#include <string>
 
 namespace morvane {
 
 // Idempotent. Returns false when GStreamer or its demuxer is missing; the
 // player then seeks as the back end does.
 bool installProgramStreamSeek();
+
+// The first timestamp of the program stream in file (a local file name), in
+// nanoseconds, once such a demuxer has started reading it after mark was
+// taken by programStreamMark().
+std::uint64_t programStreamMark();
+std::optional<std::int64_t> programStreamStartNs(const std::string &file, std::uint64_t mark);
 
 } // namespace morvane

@@ -24,7 +24,8 @@ namespace morvane {
 namespace {
 
 // A freshly loaded file may not have shown its first picture yet, and until it
-// has the back end reads position 0 whatever the file's first timestamp.
+// has the back end reads position 0 whatever the file's first timestamp; with
+// a video widget that can take over a second.
 constexpr int originWaitMs = 1000;
 
 // Qt 6.4's FFmpeg back end crashes on machines without an audio device;
@@ -128,6 +129,7 @@ void QtMediaPlayer::setFileName(const QString &path)
 
     requirePlayableFile(absolute);
     close();
+    const std::uint64_t mark = programStreamMark();
     QString reason;
     bool refused = false;
     const auto errors = QObject::connect(
@@ -162,9 +164,17 @@ void QtMediaPlayer::setFileName(const QString &path)
         m_player->setSource(QUrl());
         fail(reason);
     }
-    // A file whose first timestamp is 0 waits here for nothing, once.
-    waitFor([&] { return m_player->position() > 0; }, originWaitMs);
-    m_originMs = m_player->position();
+    // Second 0 is the stream's first timestamp. The program stream demuxer
+    // tells it as it starts reading; other formats only through the
+    // position, once their first picture is shown, and one that starts at 0
+    // waits here for nothing.
+    const std::string file = QFile::encodeName(absolute).toStdString();
+    std::optional<std::int64_t> startNs;
+    waitFor([&] {
+        startNs = programStreamStartNs(file, mark);
+        return startNs || m_player->position() > 0;
+    }, originWaitMs);
+    m_originMs = startNs ? *startNs / 1000000 : m_player->position();
     m_path = absolute;
 }
 
