@@ -6,6 +6,7 @@
 // command was refused before any cut, 130 when interrupted.
 
 #include "files/engine/ClipCutter.h"
+#include "files/engine/FileName.h"
 #include "playback/media/QtMediaPlayer.h"
 #include "state/TimeText.h"
 
@@ -18,9 +19,9 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -32,7 +33,7 @@ const char kUsage[] =
     "usage: morvane-cut [--duration SECONDS] --start START --end END [--force] SOURCE TARGET\n"
     "Copies the byte range of SOURCE between START and END (whole seconds) to TARGET,\n"
     "taking the byte rate as SOURCE's length over SECONDS. Without --duration the media\n"
-    "player reads it from SOURCE. --force replaces an existing TARGET.\n";
+    "player reads it from SOURCE. --force replaces an existing TARGET, if it is a file.\n";
 
 // A command line that asks for something this tool will not do.
 class Refusal : public std::runtime_error {
@@ -44,8 +45,8 @@ struct Options {
     std::optional<std::int32_t> duration;
     std::optional<std::int32_t> start;
     std::optional<std::int32_t> end;
-    QString source;
-    QString target;
+    QByteArray source; // the bytes given, never decoded
+    QByteArray target;
     bool force = false;
     bool help = false;
 };
@@ -53,11 +54,12 @@ struct Options {
 std::int32_t parseSeconds(const std::string &name, const std::string &text)
 {
     const bool negative = !text.empty() && text[0] == '-';
-    const std::string digits = negative ? text.substr(1) : text;
+    std::string digits = negative ? text.substr(1) : text;
     if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
-        throw Refusal(name + " wants whole seconds, not \"" + text + "\".");
+        throw Refusal(name + " wants whole seconds, not " + quotedName(QByteArray::fromStdString(text)) + ".");
     if (negative)
         throw Refusal(name + " cannot be negative.");
+    digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size() - 1)); // 007 is 7
     if (digits.size() > 10 || std::stoll(digits) > INT32_MAX)
         throw Refusal(name + " is too large.");
     return static_cast<std::int32_t>(std::stoll(digits));
@@ -81,15 +83,25 @@ bool takeValue(const std::string &name, const std::string &arg, int &i, int argc
     return true;
 }
 
+// "--start=3" and "--start 3" are one option.
+std::string optionName(const std::string &arg)
+{
+    return arg.substr(0, arg.find('='));
+}
+
 Options parseOptions(int argc, char **argv)
 {
     Options options;
-    std::vector<QString> paths;
+    std::vector<QByteArray> paths;
+    std::set<std::string> seen;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        const bool isOption = !optionsEnded && arg.size() >= 2 && arg[0] == '-' && arg != "--";
+        if (isOption && !seen.insert(optionName(arg == "-h" ? "--help" : arg)).second)
+            throw Refusal(quotedName(QByteArray::fromStdString(optionName(arg))) + " is given twice.");
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            paths.push_back(QFile::decodeName(argv[i]));
+            paths.push_back(QByteArray(argv[i]));
         } else if (arg == "--") {
             optionsEnded = true;
         } else if (arg == "--force") {
@@ -99,7 +111,7 @@ Options parseOptions(int argc, char **argv)
         } else if (!takeValue("--duration", arg, i, argc, argv, options.duration)
                    && !takeValue("--start", arg, i, argc, argv, options.start)
                    && !takeValue("--end", arg, i, argc, argv, options.end)) {
-            throw Refusal("unknown option " + arg + ".");
+            throw Refusal("unknown option " + quotedName(QByteArray::fromStdString(arg)) + ".");
         }
     }
     if (options.help)
@@ -116,24 +128,35 @@ Options parseOptions(int argc, char **argv)
     return options;
 }
 
-// D, in whole seconds: as given, or as the window's player reads it.
-std::int32_t durationSeconds(const std::optional<std::int32_t> &option, const QString &source)
+// D, in whole seconds: as given, or as the window's player reads it. The
+// player takes names as text, so it is asked only about a name that text
+// holds exactly.
+std::int32_t durationSeconds(const std::optional<std::int32_t> &option, const QByteArray &source)
 {
     if (option)
         return *option;
+    const QString name = QFile::decodeName(source);
+    if (QFile::encodeName(name) != source)
+        throw Refusal("cannot read the duration of " + quotedName(source)
+                      + ": the media player cannot open a name that is not text; give it with --duration.");
     try {
-        return RoundSeconds(readDuration(source));
+        return RoundSeconds(readDuration(name));
     } catch (const std::exception &e) {
-        throw Refusal("cannot read the duration of \"" + source.toStdString() + "\" (" + e.what()
+        throw Refusal("cannot read the duration of " + quotedName(source) + " (" + e.what()
                       + "); give it with --duration.");
     }
 }
 
-void refuseExistingTarget(const Options &options)
+// Refuses before any work what the cut would refuse: a target that is not a
+// file, is the source, or exists without --force. The cut checks again.
+void refuseTarget(const Options &options)
 {
-    struct stat status {};
-    if (!options.force && ::lstat(QFile::encodeName(options.target).constData(), &status) == 0)
-        throw Refusal("\"" + options.target.toStdString() + "\" already exists; add --force to replace it.");
+    try {
+        if (inspectTarget(options.source, options.target) == TargetState::File && !options.force)
+            throw Refusal(quotedName(options.target) + " already exists; add --force to replace it.");
+    } catch (const TargetRefused &e) {
+        throw Refusal(e.what());
+    }
 }
 
 // A one-line bar on stderr, redrawn at most ten times a second.
@@ -217,9 +240,9 @@ int run(int argc, char **argv, TerminalBar *bar)
         std::fputs(kUsage, stdout);
         return 0;
     }
-    refuseExistingTarget(options);
-    const CutRequest request{options.source, options.target,
-                             durationSeconds(options.duration, options.source), *options.start, *options.end};
+    refuseTarget(options);
+    const CutRequest request{options.source, options.target, durationSeconds(options.duration, options.source),
+                             *options.start, *options.end, options.force ? Replace::Allowed : Replace::Never};
 
     SilentProgress silent;
     ProgressSink &progress = bar ? static_cast<ProgressSink &>(*bar) : silent;

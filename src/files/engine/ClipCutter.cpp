@@ -1,12 +1,8 @@
 #include "files/engine/ClipCutter.h"
 
-#include "files/engine/FileIdentity.h"
-#include "files/engine/RangeCopier.h"
+#include "files/engine/Fd.h"
+#include "files/engine/FileName.h"
 #include "files/engine/Writeback.h"
-
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,8 +10,6 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
-#include <system_error>
-#include <unistd.h>
 
 namespace morvane {
 
@@ -24,8 +18,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // A step copies pieces and waits on writeback until its time is up, then
-// events run; with the caller's own event handling on top, they still run
-// well within 50 ms of each other.
+// events run; a wait lasts Writeback::kLongestWait at most, so with the
+// caller's own event handling on top they still run within 50 ms of each
+// other.
 constexpr auto kStepTime = std::chrono::milliseconds(12);
 // Pieces are sized to take about 2 ms, so a step overruns its time by little
 // even when the disk suddenly slows down.
@@ -33,10 +28,6 @@ constexpr std::int64_t kPieceTimeNs = 2'000'000;
 constexpr std::int64_t kFirstPiece = 1 << 20;
 constexpr std::int64_t kMinPiece = 64 << 10;
 constexpr std::int64_t kMaxPiece = 16 << 20;
-// Copied but not yet known to be on disk; past this the step waits instead
-// of copying.
-constexpr std::int64_t kUnflushedBudget = 64 << 20;
-constexpr std::int64_t kWaitGranule = 1 << 20;
 
 // Grows at most twofold per piece, so one fast spell cannot make the next
 // piece run long.
@@ -56,49 +47,23 @@ private:
     std::int64_t next_ = kFirstPiece;
 };
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
+struct OpenSource {
+    Fd fd;
+    struct stat status {};
 };
 
-std::string quoted(const QString &path)
-{
-    return "\"" + path.toStdString() + "\"";
-}
-
-std::string errnoText(int error)
-{
-    return std::generic_category().message(error);
-}
-
 // O_NONBLOCK keeps a FIFO named as source from hanging the open.
-int openSource(const QString &path, struct stat &status)
+OpenSource openSource(const QByteArray &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        throw CutError("The source file " + quoted(path) + " cannot be opened: " + errnoText(errno) + ".");
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        throw CutError("The source " + quoted(path) + " is not a regular file.");
-    }
-    return fd;
-}
-
-void refuseSourceAsTarget(const struct stat &source, const QString &target)
-{
-    if (sameFile(source, target))
-        throw CutError("The target " + quoted(target) + " is the source file itself; the clip cannot overwrite its own source.");
+    OpenSource source;
+    if (path.contains('\0'))
+        throw CutError("The source file " + quotedName(path) + " cannot be opened: " + errnoText(ENOENT) + ".");
+    source.fd.reset(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!source.fd.valid())
+        throw CutError("The source file " + quotedName(path) + " cannot be opened: " + errnoText(errno) + ".");
+    if (::fstat(source.fd.get(), &source.status) != 0 || !S_ISREG(source.status.st_mode))
+        throw CutError("The source " + quotedName(path) + " is not a regular file.");
+    return source;
 }
 
 std::int64_t scaledProgress(const ClipPlan &plan, std::int64_t copied)
@@ -107,26 +72,13 @@ std::int64_t scaledProgress(const ClipPlan &plan, std::int64_t copied)
     return std::min(plan.progressFinal, static_cast<std::int64_t>(share * static_cast<double>(plan.progressFinal)));
 }
 
-// Makes the new name itself survive a crash, not only the bytes behind it.
-void syncDirectoryOf(const QString &path)
-{
-    const QString dir = QFileInfo(QFileInfo(path).canonicalFilePath()).absolutePath();
-    const FileDescriptor fd(::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0)
-        ::fsync(fd.get());
-}
-
-void commitDurably(QSaveFile &target)
-{
-    if (::fsync(target.handle()) != 0)
-        throw CutError("The clip could not be flushed to disk: " + errnoText(errno) + ".");
-    if (!target.commit())
-        throw CutError("The clip could not be saved as " + quoted(target.fileName()) + ": "
-                       + target.errorString().toStdString() + ".");
-    syncDirectoryOf(target.fileName());
-}
-
 } // namespace
+
+TargetState inspectTarget(const QByteArray &source, const QByteArray &target)
+{
+    const OpenSource opened = openSource(source);
+    return examineTarget(target, opened.fd.get(), opened.status).exists ? TargetState::File : TargetState::Missing;
+}
 
 ClipCutter::ClipCutter(ProgressSink &progress, std::function<void()> letEventsRun)
     : progress_(progress), letEventsRun_(std::move(letEventsRun))
@@ -136,34 +88,28 @@ ClipCutter::ClipCutter(ProgressSink &progress, std::function<void()> letEventsRu
 void ClipCutter::cut(const CutRequest &request)
 {
     cancelRequested_ = false;
-    struct stat sourceStatus {};
-    const FileDescriptor source(openSource(request.source, sourceStatus));
-    const ClipPlan plan = planClip(sourceStatus.st_size, request.durationSeconds,
+    const OpenSource source = openSource(request.source);
+    const ClipPlan plan = planClip(source.status.st_size, request.durationSeconds,
                                    request.startSecond, request.endSecond);
-    refuseSourceAsTarget(sourceStatus, request.target);
-
-    // The clip grows in a temporary file beside the target (unnamed where the
-    // file system allows); an error or a cancel drops it, and the target's
-    // name only ever sees a whole clip.
-    QSaveFile target(request.target);
-    if (!target.open(QIODevice::WriteOnly))
-        throw CutError("The clip cannot be created as " + quoted(request.target) + ": "
-                       + target.errorString().toStdString() + ".");
+    TargetClaim target(request.target, request.replace, source.fd.get(), source.status);
     progress_.setMaximum(plan.progressMaximum);
     progress_.setValue(0);
-    copyClip(source.get(), target.handle(), plan);
-    commitDurably(target);
+    copyClip(source.fd.get(), target.fd(), plan);
+    target.commit(onCommitStep);
     progress_.setValue(plan.progressFinal);
 }
 
 void ClipCutter::copyClip(int sourceFd, int targetFd, const ClipPlan &plan)
 {
-    RangeCopier copier(sourceFd, targetFd, useKernelCopy);
+    RangeCopier copier(sourceFd, targetFd, useKernelCopy, copyCalls);
     Writeback writeback(targetFd);
     PieceSizer pieces;
     std::int64_t copied = 0;
-    auto copyPiece = [&] {
-        const std::int64_t piece = std::min(pieces.next(), plan.length - copied);
+    // The next piece, no more than the disk may be left to flush.
+    auto nextPiece = [&] {
+        return std::min({pieces.next(), std::max(kMinPiece, writeback.budget() / 2), plan.length - copied});
+    };
+    auto copyPiece = [&](std::int64_t piece) {
         const auto began = Clock::now();
         announceWrite(copied);
         copier.copy(plan.offset + copied, copied, piece);
@@ -176,10 +122,11 @@ void ClipCutter::copyClip(int sourceFd, int targetFd, const ClipPlan &plan)
     while (unfinished()) {
         const auto deadline = Clock::now() + kStepTime;
         do {
-            if (copied < plan.length && writeback.pending() < kUnflushedBudget)
-                copyPiece();
+            const std::int64_t piece = nextPiece();
+            if (piece > 0 && writeback.pending() + piece <= std::max(writeback.budget(), piece))
+                copyPiece(piece);
             else
-                writeback.waitSome(kWaitGranule);
+                writeback.waitSome();
         } while (unfinished() && Clock::now() < deadline);
         progress_.setValue(scaledProgress(plan, copied));
         runEvents();
