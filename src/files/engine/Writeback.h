@@ -28,7 +28,7 @@ public:
     static constexpr auto kLongestWait = std::chrono::milliseconds(30);
     static constexpr std::int64_t kLeastBudget = 64 << 10;
     static constexpr std::int64_t kMostBudget = 64 << 20;
-    static constexpr std::int64_t kFirstBudget = 1 << 20;
+    static constexpr std::int64_t kFirstBudget = 256 << 10;
 
     explicit Writeback(int fd);
     explicit Writeback(Disk &disk) : disk_(&disk) {}
