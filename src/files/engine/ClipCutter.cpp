@@ -17,10 +17,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A step copies pieces and waits on writeback until its time is up, then
-// events run; a wait lasts Writeback::kLongestWait at most, so with the
-// caller's own event handling on top they still run within 50 ms of each
-// other.
+// A step copies pieces and checks on writeback until its time is up, then
+// events run; neither blocks for long, so with the caller's own event
+// handling on top they still run within 50 ms of each other.
 constexpr auto kStepTime = std::chrono::milliseconds(12);
 // Pieces are sized to take about 2 ms, so a step overruns its time by little
 // even when the disk suddenly slows down.
@@ -107,7 +106,7 @@ void ClipCutter::copyClip(int sourceFd, int targetFd, const ClipPlan &plan)
     std::int64_t copied = 0;
     // The next piece, no more than the disk may be left to flush.
     auto nextPiece = [&] {
-        return std::min({pieces.next(), std::max(kMinPiece, writeback.budget() / 2), plan.length - copied});
+        return std::min({pieces.next(), writeback.budget() / 2, plan.length - copied});
     };
     auto copyPiece = [&](std::int64_t piece) {
         const auto began = Clock::now();
@@ -123,7 +122,7 @@ void ClipCutter::copyClip(int sourceFd, int targetFd, const ClipPlan &plan)
         const auto deadline = Clock::now() + kStepTime;
         do {
             const std::int64_t piece = nextPiece();
-            if (piece > 0 && writeback.pending() + piece <= std::max(writeback.budget(), piece))
+            if (piece > 0 && writeback.pending() + piece <= writeback.budget())
                 copyPiece(piece);
             else
                 writeback.waitSome();
