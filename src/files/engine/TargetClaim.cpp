@@ -264,7 +264,7 @@ void TargetClaim::claimNewName()
 {
     const auto taken = [&] {
         return TargetTaken(quotedName(place_.shown)
-                           + " appeared while the clip was being written; it was kept, and the clip was not saved.");
+                           + " appeared while the clip was being written; that file was kept.");
     };
     const char *name = place_.name.constData();
     if (partial_.isEmpty()) {
