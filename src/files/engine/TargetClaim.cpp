@@ -284,7 +284,8 @@ void TargetClaim::claimNewName()
         return;
     }
     if (error != EEXIST)
-        error = ::renameat2(folder_.get(), partial_.constData(), folder_.get(), name, RENAME_NOREPLACE) == 0 ? 0 : errno;
+        error = ::renameat2(folder_.get(), partial_.constData(), folder_.get(), name, RENAME_NOREPLACE) == 0 ? 0
+                                                                                                            : errno;
     if (error == EINVAL || error == ENOSYS) {
         // Neither: look, then rename. Only a file made in the instant
         // between the two could be lost.
