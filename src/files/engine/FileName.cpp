@@ -5,7 +5,6 @@
 #include <QFile>
 #include <cstdio>
 #include <cstring>
-#include <system_error>
 
 namespace morvane {
 
@@ -41,11 +40,6 @@ bool unseen(char32_t c)
 }
 
 } // namespace
-
-std::string errnoText(int error)
-{
-    return std::generic_category().message(error);
-}
 
 std::string quotedName(const QByteArray &name)
 {
