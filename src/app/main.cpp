@@ -13,7 +13,7 @@ int main(int argc, char **argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); // for the web panel
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Morvane"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QApplication::setApplicationVersion(QStringLiteral(MORVANE_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.morvane.Morvane"));
 
     // The window takes ownership of the video widget and the web view.

@@ -5,8 +5,8 @@
 // Exit status: 0 when the clip is complete, 1 when the cut failed, 2 when the
 // command was refused before any cut, 130 when interrupted.
 
+#include "cli/DurationModule.h"
 #include "files/engine/ClipCutter.h"
-#include "playback/media/QtMediaPlayer.h"
 #include "state/TimeText.h"
 
 #include <QFile>
@@ -122,7 +122,7 @@ std::int32_t durationSeconds(const std::optional<std::int32_t> &option, const QS
     if (option)
         return *option;
     try {
-        return RoundSeconds(readDuration(source));
+        return RoundSeconds(readDurationThroughPlayer(QFile::encodeName(source).toStdString()));
     } catch (const std::exception &e) {
         throw Refusal("cannot read the duration of \"" + source.toStdString() + "\" (" + e.what()
                       + "); give it with --duration.");

@@ -4,13 +4,15 @@
 #include "selection/MarkerTrack.h"
 #include "state/TimeText.h"
 
+#include <QScopeGuard>
+
 namespace morvane {
 
 void Form1::Command4_Click()
 {
     try {
         mp_mystop();
-        Command1->setText(QStringLiteral("Play"));
+        showPlayCaption();
         T->stop();
         Cdlg.Filter = QStringLiteral("VOB Files (*.vob)|*.vob|All Files (*.*)|*.*");
         Cdlg.ShowOpen(); // a cancel leaves the previous file loaded, stopped
@@ -22,26 +24,44 @@ void Form1::Command4_Click()
         Label3->setText(ResetText);
         state.StartSecond = 0;
         state.EndSecond = 0;
-        try {
-            player_.setFileName(Cdlg.FileName);
-        } catch (const PlayerError &e) {
-            dialogs_.message(QStringLiteral("Cannot play \"%1\".\n%2").arg(Cdlg.FileName, QString::fromUtf8(e.what())));
-            return;
+        {
+            // The player runs window events while it loads; nothing may start
+            // another Open or act on the half-open file in that time.
+            setEditingEnabled(false);
+            const auto unlock = qScopeGuard([this] {
+                if (!unloaded_)
+                    setEditingEnabled(true);
+            });
+            try {
+                player_.setFileName(Cdlg.FileName);
+            } catch (const PlayerError &e) {
+                if (!unloaded_) // closed while loading: the program is ending
+                    dialogs_.message(QStringLiteral("Cannot play \"%1\".\n%2").arg(Cdlg.FileName, QString::fromUtf8(e.what())));
+                return;
+            }
         }
+        if (unloaded_)
+            return;
         state.SourceFile = Cdlg.FileName;
         Cdlg.FileName = QString();
         mp_myopen();
-        Command1->setText(QStringLiteral("Pause"));
+        showPauseCaption();
         T->start();
 
         H->setMaximum(RoundSeconds(player_.duration()));
-        state.MarkScale = markScale(H->maximum()); // a file without length ends here
+        if (H->maximum() == 0)
+            return; // a file without length: no scale, and the lines stay where they were
+        state.MarkScale = markScale(H->maximum());
         Line1->setX1(StartLineOffset);
         Line1->setX2(StartLineOffset);
         Line2->setX1(TrackEnd);
         Line2->setX2(TrackEnd);
-    } catch (const std::exception &) {
-        // Ends quietly; what was done stays done.
+    } catch (const DialogCancelled &) {
+        // The previous file stays loaded, stopped.
+    } catch (const std::exception &e) {
+        // The player refused to start, or the duration is out of range: what
+        // was done stays done.
+        endQuietly("Open", e);
     }
 }
 

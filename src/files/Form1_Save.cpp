@@ -39,7 +39,7 @@ void Form1::Command7_Click()
     bool finished = false;
     try {
         const std::int32_t duration = RoundSeconds(player_.duration());
-        Command1->setText(QStringLiteral("Play"));
+        showPlayCaption();
         H->setValue(0);
         setWindowTitle(QStringLiteral("Saving"));
 
@@ -65,6 +65,7 @@ void Form1::Command7_Click()
             finished = true;
         }
     } catch (const DialogCancelled &) {
+        // The user changed their mind: nothing to report.
     } catch (const CutCancelled &) {
         // The window was closed: the program is ending, nothing to report.
     } catch (const std::exception &e) {

@@ -23,6 +23,21 @@ for size in 16 24 32 48; do
   [ "$dims" = "${size}x${size}" ] || { echo "WRONG SIZE $icon: $dims"; fail=1; }
 done
 
+# The tool loads the player, and with it the GUI libraries, only to read a
+# duration it was not given.
+if ldd "$prefix/bin/morvane-cut" | grep -E 'Qt6(Gui|Widgets|Multimedia|Network|DBus)'; then
+  echo "morvane-cut links GUI libraries"; fail=1
+fi
+dir=$(mktemp -d "$prefix/cut.XXXXXX")
+head -c 100000 /dev/urandom >"$dir/noise.vob"
+if "$prefix/bin/morvane-cut" --start 1 --end 2 "$dir/noise.vob" "$dir/clip.vob" 2>"$dir/err"; then
+  echo "random bytes got a duration"; fail=1
+elif grep -q "module cannot be loaded" "$dir/err"; then
+  echo "installed morvane-cut cannot find its player module: $(cat "$dir/err")"; fail=1
+else
+  echo "ok   morvane-cut reads durations through the installed player module"
+fi
+
 desktop-file-validate "$prefix/share/applications/io.github.morvane.Morvane.desktop"
 appstreamcli validate --no-net "$prefix/share/metainfo/io.github.morvane.Morvane.metainfo.xml"
 exit $fail

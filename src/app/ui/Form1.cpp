@@ -47,7 +47,7 @@ Form1::~Form1() = default;
 
 void Form1::buildControls(QWidget *video)
 {
-    setWindowTitle(QStringLiteral("Morvane 1.0"));
+    setWindowTitle(QStringLiteral("Morvane " MORVANE_VERSION));
     setWindowIcon(appIcon());
     setFixedSize(px(9630), px(9060));
     // Linux has no MS Sans Serif; Liberation Sans keeps its widths, so the
@@ -176,8 +176,9 @@ void Form1::Form_Unload()
     T->stop();
     try {
         mp_myclose();
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
         // The program is ending; a player that fails to close changes nothing.
+        endQuietly("Form_Unload", e);
     }
     emit unloaded();
 }
@@ -205,6 +206,11 @@ void Form1::setEditingEnabled(bool enabled)
                        static_cast<QWidget *>(Command6), static_cast<QWidget *>(Command7),
                        static_cast<QWidget *>(Command9), static_cast<QWidget *>(H)})
         w->setEnabled(enabled);
+}
+
+void Form1::endQuietly(const char *handler, const std::exception &error) const
+{
+    qWarning("%s ended: %s", handler, error.what());
 }
 
 void Form1::letEventsRunFor(int ms)
