@@ -5,6 +5,8 @@
 #include "support/ScriptedDialogs.h"
 #include "support/ScriptedPlayer.h"
 #include "app/ui/Form1.h"
+#include "app/web/WebEngineWebPanel.h"
+#include "playback/media/QtMediaPlayer.h"
 
 #include <QtGui/private/qguiapplication_p.h>
 #include <QtGui/qpa/qplatformaccessibility.h>
@@ -30,7 +32,8 @@ namespace {
 // Scripted answers, and a hook that runs while the save dialog is up: the editing controls are locked then.
 struct HookedDialogs : ScriptedDialogs {
     std::function<void()> whileSaving;
-    std::optional<QString> saveFile(const QString &title, const QString &filter, int index, const QString &name) override
+    std::optional<QString> saveFile(const QString &title, const QString &filter, int index,
+                                    const QString &name) override
     {
         if (whileSaving)
             whileSaving();
@@ -166,6 +169,8 @@ void listen(QAccessibleEvent *e)
 class TestDesktop : public QObject {
     Q_OBJECT
     QList<QUrl> browsed;
+public:
+    static void initMain() { QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); } // for WebEngine
 public slots:
     void openInBrowser(const QUrl &url) { browsed << url; } // stands in for the system's browser
 private slots:
@@ -250,8 +255,8 @@ private slots:
                                  << " | Play |  | Cannot open \"DIR/missing\".\nNo such file or directory";
         QTest::newRow("directory") << QByteArray("dir") << true << " | Play |  | Cannot open \"DIR\".\nIs a directory";
         QTest::newRow("random bytes as a name") << QByteArray("\x8f\xff\x01z.vob") << true
-            << QString::fromUtf8(" | Play |  | Cannot open \"DIR/\uFFFD\uFFFD\x01z.vob\".\nIts name is not valid UTF-8, so "
-                                 "Morvane cannot pass it on unchanged. Rename the file and try again.");
+            << QString::fromUtf8(" | Play |  | Cannot open \"DIR/\uFFFD\uFFFD\x01z.vob\".\nIts name is not valid "
+                                 "UTF-8, so Morvane cannot pass it on unchanged. Rename the file and try again.");
         QTest::newRow("random bytes inside") << QByteArray("noise.vob") << false
             << " | Play | FileName(DIR/noise.vob) | Cannot play \"DIR/noise.vob\".\nthe file is not a playable video";
     }
@@ -274,6 +279,30 @@ private slots:
                                 .join(" | ").replace(w.dir.path(), "DIR");
         QCOMPARE(got, expected);
         QCOMPARE(w.form->Command4->isEnabled(), true); // unlocked after the load, whatever it gave
+    }
+
+    // The same on the real player, with media made for the tests: a DVD plays, random bytes get Open's message.
+    void givenFileRealPlayer_data()
+    {
+        QTest::addColumn<QString>("media");
+        QTest::addColumn<QString>("expected"); // file | caption | slider maximum | message, the media folder as M
+        QTest::newRow("dvd") << "dvd.vob" << "M/dvd.vob | Pause | 10 | ";
+        QTest::newRow("random bytes") << "random.bin" << " | Play | 10 | Cannot play \"M/random.bin\".";
+    }
+    void givenFileRealPlayer()
+    {
+        QFETCH(QString, media);
+        QFETCH(QString, expected);
+        QtMediaPlayer player;
+        ScriptedDialogs dialogs;
+        ScriptedWebPanel web;
+        Form1 form(player, dialogs, web);
+        form.show();
+        form.openGivenFile(QFile::encodeName(MORVANE_TEST_MEDIA "/" + media));
+        const QString got = QStringList{form.state.SourceFile, form.Command1->text(), QString::number(form.H->maximum()),
+                                        dialogs.messages.join(" / ").section('\n', 0, 0)}
+                                .join(" | ").replace(MORVANE_TEST_MEDIA, "M");
+        QCOMPARE(got, expected);
     }
 
     // A given file replaces the one playing exactly as Open would: stop first, reset the marks.
@@ -378,7 +407,31 @@ private slots:
         const QString byClick = shown(clicked).replace(clicked.dir.path(), "DIR");
         QCOMPARE(shown(pressed).replace(pressed.dir.path(), "DIR"), byClick);
         QVERIFY2(shown(pressed) != before, qPrintable("nothing happened: " + before));
-        QVERIFY2(control(*pressed.form, button)->toolTip().endsWith(tip), qPrintable(control(*pressed.form, button)->toolTip()));
+        const QString toolTip = control(*pressed.form, button)->toolTip();
+        QVERIFY2(toolTip.endsWith(tip), qPrintable(toolTip));
+    }
+
+    // The real web panel, focused, takes no key from the window: a page does not swallow Space or the arrows.
+    void keysInRealWebPanel()
+    {
+        ScriptedPlayer player;
+        ScriptedDialogs dialogs;
+        WebEngineWebPanel web;
+        Form1 form(player, dialogs, web);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        player.durations[QStringLiteral("/m/a.vob")] = 100;
+        dialogs.openAnswers << QStringLiteral("/m/a.vob");
+        QTest::mouseClick(form.Command4, Qt::LeftButton);
+        form.H->setValue(42);
+        player.clearCalls();
+        QWidget *page = form.WebBrowser1->focusProxy() ? form.WebBrowser1->focusProxy() : form.WebBrowser1;
+        page->setFocus();
+        QTRY_VERIFY(page->hasFocus());
+        for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Right, Qt::Key_Home})
+            QTest::keyClick(QApplication::focusWidget(), key);
+        QCOMPARE(QStringList({form.Command1->text(), QString::number(form.H->value()), player.commands().join(' ')}),
+                 QStringList({"Play", "0", "Pause Seek(47) Seek(0)"}));
     }
 
     void seek_data()

@@ -33,7 +33,9 @@ done
 man_text() { zcat "$prefix/share/man/man1/$1.1.gz" | MANWIDTH=100 LC_ALL=C.UTF-8 man -l - 2>/dev/null | col -bx; }
 declare -A page_text=([morvane]="$(man_text morvane)" [morvane-cut]="$(man_text morvane-cut)")
 # A line of page $1 that starts with $2 and a blank: a table row or a list item.
-has_item() { awk -v k="$2 " '{ sub(/^ +/, "") } index($0, k) == 1 { found = 1 } END { exit !found }' <<<"${page_text[$1]}"; }
+has_item() {
+  awk -v k="$2 " '{ sub(/^ +/, "") } index($0, k) == 1 { found = 1 } END { exit !found }' <<<"${page_text[$1]}"
+}
 for status in 0 1 2 130; do
   has_item morvane-cut "$status" || { echo "morvane-cut(1) misses exit status $status"; fail=1; }
 done
@@ -55,7 +57,8 @@ source_dir=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$MORVANE_BINARY_DIR/
 grep -q '<project_license>MIT</project_license>' "$source_dir/data/io.github.morvane.Morvane.metainfo.xml" \
   || { echo "metadata does not declare MIT"; fail=1; }
 head -1 "$source_dir/LICENSE" | grep -qx 'MIT License' || { echo "LICENSE is not the MIT text"; fail=1; }
-grep -qx 'Copyright (c) 2026 The Morvane developers' "$source_dir/LICENSE" || { echo "LICENSE names no holder"; fail=1; }
+grep -qx 'Copyright (c) 2026 The Morvane developers' "$source_dir/LICENSE" \
+  || { echo "LICENSE names no holder"; fail=1; }
 if [ -e "$prefix/share/doc/morvane/copyright" ]; then
   grep -q '^License: Expat$' "$prefix/share/doc/morvane/copyright" || { echo "copyright names no license"; fail=1; }
   diff <(tail -n +5 "$source_dir/LICENSE") \

@@ -30,7 +30,8 @@ check Section video
 check Priority optional
 [ -n "$(field Maintainer)" ] || { echo "no Maintainer"; fail=1; }
 summary=$(field Description)
-grep -q '^cut a time range out of a DVD video file$' <<<"${summary%%$'\n'*}" || { echo "Description: $summary"; fail=1; }
+grep -q '^cut a time range out of a DVD video file$' <<<"${summary%%$'\n'*}" \
+  || { echo "Description: $summary"; fail=1; }
 
 # Depends: the plug-ins by name, the libraries as dpkg-shlibdeps found them.
 depends=$(field Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//')
