@@ -299,7 +299,8 @@ private slots:
         Form1 form(player, dialogs, web);
         form.show();
         form.openGivenFile(QFile::encodeName(MORVANE_TEST_MEDIA "/" + media));
-        const QString got = QStringList{form.state.SourceFile, form.Command1->text(), QString::number(form.H->maximum()),
+        const QString got = QStringList{form.state.SourceFile, form.Command1->text(),
+                                        QString::number(form.H->maximum()),
                                         dialogs.messages.join(" / ").section('\n', 0, 0)}
                                 .join(" | ").replace(MORVANE_TEST_MEDIA, "M");
         QCOMPARE(got, expected);
@@ -574,7 +575,7 @@ private slots:
         Window w;
         Form1 &f = *w.form;
         QAccessibleInterface *window = QAccessible::queryAccessibleInterface(&f);
-        QCOMPARE(window->role(), QAccessible::Window); // a frame on the bus, not a filler
+        QCOMPARE(window->role(), QAccessible::Window); // "frame" on the AT-SPI bus, not "filler" (Client)
         QCOMPARE(window->text(QAccessible::Name), QStringLiteral("Morvane 1.0"));
 
         QAccessibleInterface *bar = QAccessible::queryAccessibleInterface(f.pb);

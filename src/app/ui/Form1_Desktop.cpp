@@ -22,8 +22,8 @@ namespace morvane {
 
 namespace {
 
-// A plain top-level widget tells assistive tools it is a client area (a
-// "filler" on the accessibility bus); this one is the program's window.
+// A plain top-level widget tells assistive tools it is a client area, a
+// "filler" on the AT-SPI bus; as a Window it is the application's "frame".
 QAccessibleInterface *windowAccessible(const QString &className, QObject *object)
 {
     if (className == QLatin1String(Form1::staticMetaObject.className()))
