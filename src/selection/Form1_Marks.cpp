@@ -17,7 +17,7 @@ void Form1::Command6_Click()
     markClicked(Line2, EndLineOffset, state.EndSecond, Label9);
 }
 
-void Form1::markClicked(MarkerLine *line, int offset, std::int32_t &mark, QLabel *readOut)
+void Form1::markClicked(MarkerLine *line, int offset, std::int32_t &mark, ReadOut *readOut)
 {
     if (!state.fileOpen())
         return;

@@ -22,9 +22,9 @@ QPushButton *button(QWidget *parent, const QString &caption, int left, int top, 
     return b;
 }
 
-QLabel *readOut(QWidget *parent, int left, int top, int width, int height)
+ReadOut *readOut(QWidget *parent, int left, int top, int width, int height)
 {
-    auto *l = new QLabel(parent);
+    auto *l = new ReadOut(parent);
     l->setGeometry(twipsRect(left, top, width, height));
     l->setAlignment(Qt::AlignCenter);
     QPalette pal = l->palette();
@@ -39,6 +39,7 @@ Form1::Form1(MediaPlayer &player, Dialogs &dialogs, WebPanel &web, QWidget *vide
     : QWidget(parent), Cdlg(dialogs), player_(player), dialogs_(dialogs), web_(web)
 {
     buildControls(video);
+    addDesktopWays();
     Form_Initialize();
     Form_Load();
 }
@@ -120,9 +121,10 @@ void Form1::buildControls(QWidget *video)
     Label4 = readOut(this, 8160, 720, 1305, 240);
     Line1 = new MarkerLine(240, 6300, 6405, this);
 
-    // Labels and frames take no focus; the rest follow the window's tab order.
+    // Labels and frames take no focus, except the link, which the keyboard
+    // can reach and activate; the rest follow the window's tab order.
     const QList<QWidget *> tabOrder{H, Command1, Command2, Command4, Command7, Command3,
-                                    Command9, Command6, Command5, mp, WebBrowser1};
+                                    Command9, Command6, Command5, mp, Label1, WebBrowser1};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     pb->setFocusPolicy(Qt::NoFocus);

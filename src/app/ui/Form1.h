@@ -10,6 +10,8 @@
 //   selection/Form1_Marks.cpp         selection: Mark Start, Mark End
 //   files/Form1_Open.cpp              files: Open
 //   files/Form1_Save.cpp              files: Save
+//   app/ui/Form1_Desktop.cpp          desktop: a file given by name, drops,
+//                                     shortcuts, accessibility
 //
 // What the handlers share is `state` (state/EditingState.h) and the controls.
 
@@ -49,10 +51,10 @@ public:
     QPushButton *Command7 = nullptr; // Save
     QPushButton *Command9 = nullptr; // Play Selected
     LinkLabel *Label1 = nullptr;     // codec link, "Unable to play? Get DVD codecs now"
-    QLabel *Label3 = nullptr;        // selection length read-out
-    QLabel *Label4 = nullptr;        // position read-out
-    QLabel *Label7 = nullptr;        // start mark read-out
-    QLabel *Label9 = nullptr;        // end mark read-out
+    ReadOut *Label3 = nullptr;       // selection length read-out
+    ReadOut *Label4 = nullptr;       // position read-out
+    ReadOut *Label7 = nullptr;       // start mark read-out
+    ReadOut *Label9 = nullptr;       // end mark read-out
     MarkerLine *Line1 = nullptr;     // start marker line above the slider
     MarkerLine *Line2 = nullptr;     // end marker line above the slider
     QFrame *Frame1 = nullptr;        // box around the mark buttons and read-outs
@@ -100,11 +102,20 @@ public:
     // --- files/Form1_Save.cpp ---
     void Command7_Click(); // Save
 
+    // --- app/ui/Form1_Desktop.cpp: ways in from the desktop ---
+    // Opens a file named from outside the dialog (the command line, a drop)
+    // as Open does once the user has picked it. The name is the file
+    // system's bytes; one that does not survive the trip through QString
+    // unchanged is refused with a message rather than opening another file.
+    void openGivenFile(const QByteArray &localName);
+
 signals:
     void unloaded();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    // --- app/ui/Form1_Desktop.cpp: a file dropped anywhere on the window ---
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // --- app/ui/Form1.cpp ---
@@ -130,7 +141,17 @@ private:
     bool captionSaysPlay() const;
 
     // --- selection/Form1_Marks.cpp ---
-    void markClicked(MarkerLine *line, int offset, std::int32_t &mark, QLabel *readOut);
+    void markClicked(MarkerLine *line, int offset, std::int32_t &mark, ReadOut *readOut);
+
+    // --- files/Form1_Open.cpp ---
+    void stopForOpen();                // what Open does before it asks for a file
+    void openSourceFile(QString path); // the rest, once a file is chosen
+
+    // --- app/ui/Form1_Desktop.cpp ---
+    void addDesktopWays(); // shortcuts, tooltips, accessible names, drops
+    void addShortcut(const QList<QKeySequence> &keys, QPushButton *button);
+    void seekBy(int seconds); // Left and Right: a user's seek, as on the slider
+    void takeDrop(const QList<QUrl> &urls);
 
     MediaPlayer &player_;
     Dialogs &dialogs_;
