@@ -158,7 +158,7 @@ PackParse parsePack(const std::uint8_t *p, std::size_t n, bool atEnd, PackConten
     for (;;) {
         if (at == n && atEnd)
             break;
-        if (at + 6 > n)
+        if (at + 4 > n)
             return atEnd ? PackParse::Invalid : PackParse::NeedMore;
         if (p[at] != 0 || p[at + 1] != 0 || p[at + 2] != 1)
             return PackParse::Invalid;
@@ -171,6 +171,8 @@ PackParse parsePack(const std::uint8_t *p, std::size_t n, bool atEnd, PackConten
         }
         if (id < 0xBB)
             return PackParse::Invalid;
+        if (at + 6 > n)
+            return atEnd ? PackParse::Invalid : PackParse::NeedMore;
         const std::size_t length = 6 + be16(p + at + 4);
         if (at + length > n)
             return atEnd ? PackParse::Invalid : PackParse::NeedMore;

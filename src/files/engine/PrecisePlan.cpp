@@ -23,7 +23,8 @@ constexpr std::size_t kHead = 0x30;                 // enough of a sector to tel
 constexpr std::size_t kChunk = 32 << 10;            // bytes per read while walking packs
 constexpr std::int64_t kHeadLimit = 8 << 20;        // a stream shows its first picture within this
 constexpr std::int64_t kResyncLimit = 1 << 20;      // how far to look for the next pack header
-constexpr std::int64_t kTailBytes = 512 << 10;      // where to look for the last picture
+constexpr std::int64_t kTailBytes = 256 << 10;      // where to look for the last picture
+constexpr std::int64_t kStepBelow = 192 << 10;      // about a GOP at a DVD's highest rate
 constexpr std::size_t kLargestPack = 1 << 20;
 constexpr int kMaxHops = 64;
 constexpr std::int64_t kHalfSecond = kTicksPerSecond / 2;
@@ -270,7 +271,7 @@ public:
     }
 
     std::int64_t granule() const override { return 1; }
-    std::int64_t stepBelow() const override { return kResyncLimit; }
+    std::int64_t stepBelow() const override { return kStepBelow; }
 
 private:
     Window window_;
