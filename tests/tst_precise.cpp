@@ -9,16 +9,31 @@
 using namespace morvane;
 using Bytes = QByteArray;
 
-static QString media(const QString &name) { return QStringLiteral(MORVANE_TEST_MEDIA "/") + name; }
-static const std::uint8_t *u8(const Bytes &b) { return reinterpret_cast<const std::uint8_t *>(b.constData()); }
-static void put32(Bytes &b, int at, quint32 v) { for (int i = 0; i < 4; ++i) b[at + i] = char(v >> (24 - 8 * i)); }
-static quint32 get32(const Bytes &b, int at) { return quint32(u8(b)[at] << 24 | u8(b)[at + 1] << 16 | u8(b)[at + 2] << 8 | u8(b)[at + 3]); }
-static void put16(Bytes &b, int at, quint32 v) { b[at] = char(v >> 8), b[at + 1] = char(v); }
+static QString media(const QString& name) { return QStringLiteral(MORVANE_TEST_MEDIA "/") + name; }
+static const std::uint8_t* u8(const Bytes& b) { return reinterpret_cast<const std::uint8_t*>(b.constData()); }
+static void put32(Bytes& b, int at, quint32 v)
+{
+    for (int i = 0; i < 4; ++i) b[at + i] = char(v >> (24 - 8 * i));
+}
+static quint32 get32(const Bytes& b, int at)
+{
+    return quint32(u8(b)[at] << 24 | u8(b)[at + 1] << 16 | u8(b)[at + 2] << 8 | u8(b)[at + 3]);
+}
+static void put16(Bytes& b, int at, quint32 v) { b[at] = char(v >> 8), b[at + 1] = char(v); }
+static Bytes with32(Bytes b, int at, quint32 v) { return put32(b, at, v), b; }
+static Bytes with16(Bytes b, int at, quint32 v) { return put16(b, at, v), b; }
+static Bytes with8(Bytes b, int at, int v) { return b[at] = char(v), b; }
 
 struct Fd { // a file opened by its bytes' name, closed with the test
     int fd;
-    explicit Fd(const QString &path) : fd(::open(QFile::encodeName(path).constData(), O_RDONLY)) {}
-    ~Fd() { if (fd >= 0) ::close(fd); }
+    explicit Fd(const QString& path)
+        : fd(::open(QFile::encodeName(path).constData(), O_RDONLY))
+    {
+    }
+    ~Fd()
+    {
+        if (fd >= 0) ::close(fd);
+    }
 };
 
 static Bytes packHeader(quint8 stuffing = 0) // MPEG-2, SCR 0, every marker bit set
@@ -40,16 +55,20 @@ static Bytes navPack(quint32 start = 900'000, quint32 end = 945'000)
     return b;
 }
 
-static quint8 ptsByte(int prefix, qint64 pts, int shift, int bits) { return quint8((pts >> shift & ((1 << bits) - 1)) << 1 | 1) | quint8(prefix << 4); }
+static quint8 ptsByte(int prefix, qint64 pts, int shift, int bits)
+{
+    return quint8((pts >> shift & ((1 << bits) - 1)) << 1 | 1) | quint8(prefix << 4);
+}
 static Bytes ptsBytes(qint64 pts, int prefix = 2)
 {
     Bytes b(5, '\0');
-    b[0] = char(ptsByte(prefix, pts, 30, 3)), b[1] = char(pts >> 22), b[2] = char(pts >> 14 | 1), b[3] = char(pts >> 7), b[4] = char(pts << 1 | 1);
+    b[0] = char(ptsByte(prefix, pts, 30, 3)), b[1] = char(pts >> 22), b[2] = char(pts >> 14 | 1), b[3] = char(pts >> 7),
+    b[4] = char(pts << 1 | 1);
     return b;
 }
 
 // An MPEG-2 video PES holding payload, with a PTS when pts >= 0.
-static Bytes videoPes(const Bytes &payload, qint64 pts = -1)
+static Bytes videoPes(const Bytes& payload, qint64 pts = -1)
 {
     Bytes head = pts >= 0 ? Bytes("\x81\x80\x05", 3) + ptsBytes(pts) : Bytes("\x81\x00\x00", 3);
     Bytes b("\x00\x00\x01\xE0", 4);
@@ -61,17 +80,33 @@ static Bytes videoPes(const Bytes &payload, qint64 pts = -1)
 static const Bytes kSequence("\x00\x00\x01\xB3\x2D\x02\x40\x33\xFF\xFF", 10); // 720x576, 4:3, 25 fps
 static const Bytes kPicture("\x00\x00\x01\x00\x00\x0F\xFF\xF8", 8);
 
-Q_DECLARE_METATYPE(std::function<void(Bytes &)>)
-using Damage = std::function<void(Bytes &)>;
+// What encoders write before authoring: the NAV pack's packets, all zeros.
+static Bytes zeroFilledNav()
+{
+    Bytes b = navPack();
+    b.replace(0x2D, 0x3D3, Bytes(0x3D3, 0));
+    return b.replace(0x407, 0x3F9, Bytes(0x3F9, 0));
+}
+
+// An MPEG-1 pack with one video packet: stuffing, buffer size, PTS, sequence header.
+static Bytes mpeg1Pack(qint64 pts)
+{
+    Bytes p = Bytes("\0\0\1\xE0\0\0\xFF\x40\x00", 9) + ptsBytes(pts) + kSequence;
+    put16(p, 4, quint32(p.size() - 6));
+    return Bytes("\x00\x00\x01\xBA\x21\x00\x01\x00\x01\x80\x00\x01", 12) + p;
+}
+
+Q_DECLARE_METATYPE(std::function<void(Bytes&)>)
+using Damage = std::function<void(Bytes&)>;
 
 // Times in ffprobe's seconds for the video of one file.
-static QList<double> ffprobeTimes(const QString &path, const QString &entries)
+static QList<double> ffprobeTimes(const QString& path, const QString& entries)
 {
     QProcess p;
     p.start("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", entries, "-of", "csv=p=0", path});
     if (!p.waitForFinished(60'000)) return {};
     QList<double> times;
-    for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
+    for (const QByteArray& line : p.readAllStandardOutput().split('\n')) {
         bool ok = false;
         const double t = line.split(',').first().toDouble(&ok);
         if (ok) times << t;
@@ -79,7 +114,7 @@ static QList<double> ffprobeTimes(const QString &path, const QString &entries)
     return times;
 }
 
-static Bytes fileBytes(const QString &path, qint64 offset = 0, qint64 length = -1)
+static Bytes fileBytes(const QString& path, qint64 offset = 0, qint64 length = -1)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly) || !f.seek(offset)) return {};
@@ -87,7 +122,7 @@ static Bytes fileBytes(const QString &path, qint64 offset = 0, qint64 length = -
 }
 
 // The stream's first presentation time: the first NAV pack's start, or the first video PTS in file order.
-static double originOf(const QString &path, bool nav)
+static double originOf(const QString& path, bool nav)
 {
     const Bytes all = fileBytes(path);
     for (qint64 at = 0; nav && at < all.size(); ++at)
@@ -102,46 +137,60 @@ class PreciseTest : public QObject {
 private slots:
     void navPackReader_data()
     {
-        QTest::addColumn<Bytes>("pack"); QTest::addColumn<bool>("valid");
+        QTest::addColumn<Bytes>("pack");
+        QTest::addColumn<bool>("valid");
         QTest::newRow("as authored") << navPack() << true;
         QTest::newRow("VOBU across the 32-bit clock's wrap") << navPack(0xFFFF'0000u, 0x0000'5000u) << true;
-        QTest::newRow("zero-filled, as encoders leave it") << [] { Bytes b = navPack(); b.replace(0x2D, 0x3D3, Bytes(0x3D3, 0)); b.replace(0x407, 0x3F9, Bytes(0x3F9, 0)); return b; }() << false;
+        QTest::newRow("zero-filled, as encoders leave it") << zeroFilledNav() << false;
         QTest::newRow("truncated pack") << navPack().left(2047) << false;
-        QTest::newRow("PCI length off by one") << [] { Bytes b = navPack(); put16(b, 0x2A, 0x3D3); return b; }() << false;
-        QTest::newRow("DSI length off") << [] { Bytes b = navPack(); put16(b, 0x404, 0x3FB); return b; }() << false;
-        QTest::newRow("system header length off") << [] { Bytes b = navPack(); put16(b, 0x12, 0x13); return b; }() << false;
-        QTest::newRow("DSI sub-stream 0") << [] { Bytes b = navPack(); b[0x406] = 0; return b; }() << false;
-        QTest::newRow("PCI sub-stream 1") << [] { Bytes b = navPack(); b[0x2C] = 1; return b; }() << false;
-        QTest::newRow("PCI and DSI sectors differ") << [] { Bytes b = navPack(); put32(b, 0x40B, 1001); return b; }() << false;
+        QTest::newRow("PCI length off by one") << with16(navPack(), 0x2A, 0x3D3) << false;
+        QTest::newRow("DSI length off") << with16(navPack(), 0x404, 0x3FB) << false;
+        QTest::newRow("system header length off") << with16(navPack(), 0x12, 0x13) << false;
+        QTest::newRow("DSI sub-stream 0") << with8(navPack(), 0x406, 0) << false;
+        QTest::newRow("PCI sub-stream 1") << with8(navPack(), 0x2C, 1) << false;
+        QTest::newRow("PCI and DSI sectors differ") << with32(navPack(), 0x40B, 1001) << false;
         QTest::newRow("VOBU ends where it starts") << navPack(900'000, 900'000) << false;
         QTest::newRow("VOBU of four seconds") << navPack(900'000, 1'260'000) << false;
-        QTest::newRow("vobu_ea 0") << [] { Bytes b = navPack(); put32(b, 0x40F, 0); return b; }() << false;
+        QTest::newRow("vobu_ea 0") << with32(navPack(), 0x40F, 0) << false;
         QTest::newRow("pack header with stuffing") << packHeader(1) + navPack().mid(14, 2034) << false;
-        QTest::newRow("MPEG-1 pack header") << [] { Bytes b = navPack(); b[4] = 0x21; return b; }() << false;
-        QTest::newRow("pack header marker bit clear") << [] { Bytes b = navPack(); b[9] = 0; return b; }() << false;
+        QTest::newRow("MPEG-1 pack header") << with8(navPack(), 4, 0x21) << false;
+        QTest::newRow("pack header marker bit clear") << with8(navPack(), 9, 0) << false;
         QTest::newRow("not a pack") << Bytes(2048, '\x47') << false;
-        QTest::newRow("not a pack, but a system header where one goes") << [] { Bytes b = navPack(); b[3] = char(0xBB); return b; }() << false;
+        QTest::newRow("not a pack, but a system header where one goes") << with8(navPack(), 3, char(0xBB)) << false;
     }
 
     void navPackReader()
     {
-        QFETCH(Bytes, pack); QFETCH(bool, valid);
+        QFETCH(Bytes, pack);
+        QFETCH(bool, valid);
         const auto nav = dvd::parseNavPack(u8(pack), std::size_t(pack.size()));
         QCOMPARE(nav.has_value(), valid);
         if (!valid) return;
         QVERIFY(dvd::mayBeNavPack(u8(pack), 0x30)); // the cheap first look lets every NAV pack through
-        QCOMPARE(nav->lbn, 1000u); QCOMPARE(nav->startPtm, get32(pack, 0x39)); QCOMPARE(nav->endPtm, get32(pack, 0x3D));
-        QCOMPARE(nav->vobuEa, 40u); QCOMPARE(nav->vobId, 3); QCOMPARE(nav->cellId, 2);
+        QCOMPARE(nav->lbn, 1000u);
+        QCOMPARE(nav->startPtm, get32(pack, 0x39));
+        QCOMPARE(nav->endPtm, get32(pack, 0x3D));
+        QCOMPARE(nav->vobuEa, 40u);
+        QCOMPARE(nav->vobId, 3);
+        QCOMPARE(nav->cellId, 2);
         // words in order: next_video, fwda 120 s .. 0.5 s, next_vobu, prev_vobu, bwda 0.5 s .. 120 s, prev_video
-        QCOMPARE(nav->fwda[0] & 0xFFFF, 101u); QCOMPARE(nav->fwda[18] & 0xFFFF, 119u);
-        QCOMPARE(nav->nextVobu & 0xFFFF, 120u); QCOMPARE(nav->prevVobu & 0xFFFF, 121u);
-        QCOMPARE(nav->bwda[0] & 0xFFFF, 122u); QCOMPARE(nav->bwda[18] & 0xFFFF, 140u);
-        QCOMPARE(dvd::kForwardHalfSeconds.front(), 240); QCOMPARE(dvd::kForwardHalfSeconds[3], 20); QCOMPARE(dvd::kForwardHalfSeconds.back(), 1);
+        QCOMPARE(nav->fwda[0] & 0xFFFF, 101u);
+        QCOMPARE(nav->fwda[18] & 0xFFFF, 119u);
+        QCOMPARE(nav->nextVobu & 0xFFFF, 120u);
+        QCOMPARE(nav->prevVobu & 0xFFFF, 121u);
+        QCOMPARE(nav->bwda[0] & 0xFFFF, 122u);
+        QCOMPARE(nav->bwda[18] & 0xFFFF, 140u);
+        QCOMPARE(dvd::kForwardHalfSeconds.front(), 240);
+        QCOMPARE(dvd::kForwardHalfSeconds[3], 20);
+        QCOMPARE(dvd::kForwardHalfSeconds.back(), 1);
     }
 
     void vobuPointer_data()
     {
-        QTest::addColumn<qint64>("from"); QTest::addColumn<uint>("word"); QTest::addColumn<bool>("forward"); QTest::addColumn<qint64>("to"); // -1: none
+        QTest::addColumn<qint64>("from");
+        QTest::addColumn<uint>("word");
+        QTest::addColumn<bool>("forward");
+        QTest::addColumn<qint64>("to"); // -1: none
         QTest::newRow("none") << 100LL << 0x3FFFFFFFu << true << -1LL;
         QTest::newRow("none, video bit set") << 100LL << 0xBFFFFFFFu << true << -1LL;
         QTest::newRow("none, bit 30 clear") << 100LL << 0x7FFFFFFFu << false << -1LL;
@@ -156,48 +205,81 @@ private slots:
 
     void vobuPointer()
     {
-        QFETCH(qint64, from); QFETCH(uint, word); QFETCH(bool, forward); QFETCH(qint64, to);
+        QFETCH(qint64, from);
+        QFETCH(uint, word);
+        QFETCH(bool, forward);
+        QFETCH(qint64, to);
         QCOMPARE(dvd::vobuTarget(from, word, forward, 2000).value_or(-1), to);
     }
 
     void packWalk_data()
     {
-        QTest::addColumn<Bytes>("bytes"); QTest::addColumn<bool>("atEnd"); QTest::addColumn<int>("result"); // PackParse
-        QTest::addColumn<int>("length"); QTest::addColumn<qint64>("videoPts"); QTest::addColumn<qint64>("sequencePts"); QTest::addColumn<int>("rate");
+        QTest::addColumn<Bytes>("bytes");
+        QTest::addColumn<bool>("atEnd");
+        QTest::addColumn<int>("result"); // PackParse
+        QTest::addColumn<int>("length");
+        QTest::addColumn<qint64>("videoPts");
+        QTest::addColumn<qint64>("sequencePts");
+        QTest::addColumn<int>("rate");
         const Bytes gop = videoPes(kSequence + kPicture, 123'456), next("\x00\x00\x01\xBA", 4);
-        QTest::newRow("sequence header opens the packet") << packHeader() + gop + next << false << 0 << 14 + int(gop.size()) << 123'456LL << 123'456LL << 3;
-        QTest::newRow("stuffed header, largest PTS") << packHeader(3) + videoPes(kSequence, (1LL << 33) - 1) << true << 0 << 17 + 24 << (1LL << 33) - 1 << (1LL << 33) - 1 << 3;
-        QTest::newRow("a picture before the sequence header") << packHeader() + videoPes(kPicture + kSequence, 9'000) << true << 0 << 14 + 32 << 9'000LL << -1LL << 0;
-        QTest::newRow("sequence header, no PTS") << packHeader() + videoPes(kSequence) << true << 0 << 14 + 19 << -1LL << -1LL << 0;
-        QTest::newRow("audio and padding, then end code") << packHeader() + Bytes("\0\0\1\xC0\0\x03\x81\0\0", 9) + Bytes("\0\0\1\xBE\0\x02\xFF\xFF\0\0\1\xB9", 12) << true << 0 << 14 + 21 << -1LL << -1LL << 0;
-        QTest::newRow("MPEG-1 pack and packet") << Bytes("\x00\x00\x01\xBA\x21\x00\x01\x00\x01\x80\x00\x01", 12) + [] { Bytes p("\0\0\1\xE0\0\0\xFF\x40\x00", 9); p += ptsBytes(77'000) + kSequence; put16(p, 4, quint32(p.size() - 6)); return p; }() << true << 0 << 12 + 24 << 77'000LL << 77'000LL << 3;
-        QTest::newRow("packet runs past the stream's end") << [] { Bytes b = packHeader() + videoPes(kSequence, 5); put16(b, 18, 200); return b; }() << true << 2 << 0 << -1LL << -1LL << 0;
-        QTest::newRow("packet runs past what was read") << [] { Bytes b = packHeader() + videoPes(kSequence, 5); put16(b, 18, 200); return b; }() << false << 1 << 0 << -1LL << -1LL << 0;
-        QTest::newRow("PES header longer than its packet") << [] { Bytes b = packHeader() + videoPes(kSequence, 5); b[22] = char(40); return b; }() << true << 2 << 0 << -1LL << -1LL << 0;
-        QTest::newRow("PTS marker bit clear") << [] { Bytes b = packHeader() + videoPes(kSequence, 5); b[27] = char(b[27] & 0xFE); return b; }() << true << 2 << 0 << -1LL << -1LL << 0;
-        QTest::newRow("garbage after the header") << packHeader() + Bytes(40, '\x55') << true << 2 << 0 << -1LL << -1LL << 0;
+        QTest::newRow("sequence header opens the packet")
+            << packHeader() + gop + next << false << 0 << 14 + int(gop.size()) << 123'456LL << 123'456LL << 3;
+        QTest::newRow("stuffed header, largest PTS") << packHeader(3) + videoPes(kSequence, (1LL << 33) - 1) << true
+                                                     << 0 << 17 + 24 << (1LL << 33) - 1 << (1LL << 33) - 1 << 3;
+        QTest::newRow("a picture before the sequence header")
+            << packHeader() + videoPes(kPicture + kSequence, 9'000) << true << 0 << 14 + 32 << 9'000LL << -1LL << 0;
+        QTest::newRow("sequence header, no PTS")
+            << packHeader() + videoPes(kSequence) << true << 0 << 14 + 19 << -1LL << -1LL << 0;
+        QTest::newRow("audio and padding, then end code")
+            << packHeader() + Bytes("\0\0\1\xC0\0\x03\x81\0\0", 9) + Bytes("\0\0\1\xBE\0\x02\xFF\xFF\0\0\1\xB9", 12)
+            << true << 0 << 14 + 21 << -1LL << -1LL << 0;
+        QTest::newRow("MPEG-1 pack and packet")
+            << mpeg1Pack(77'000) << true << 0 << 12 + 24 << 77'000LL << 77'000LL << 3;
+        QTest::newRow("packet runs past the stream's end")
+            << with16(packHeader() + videoPes(kSequence, 5), 18, 200) << true << 2 << 0 << -1LL << -1LL << 0;
+        QTest::newRow("packet runs past what was read")
+            << with16(packHeader() + videoPes(kSequence, 5), 18, 200) << false << 1 << 0 << -1LL << -1LL << 0;
+        QTest::newRow("PES header longer than its packet")
+            << with8(packHeader() + videoPes(kSequence, 5), 22, char(40)) << true << 2 << 0 << -1LL << -1LL << 0;
+        QTest::newRow("PTS marker bit clear")
+            << with8(packHeader() + videoPes(kSequence, 5), 27, 0x0A) << true << 2 << 0 << -1LL << -1LL << 0;
+        QTest::newRow("garbage after the header")
+            << packHeader() + Bytes(40, '\x55') << true << 2 << 0 << -1LL << -1LL << 0;
         QTest::newRow("not a pack") << Bytes(64, '\0') << true << 2 << 0 << -1LL << -1LL << 0;
     }
 
     void packWalk()
     {
-        QFETCH(Bytes, bytes); QFETCH(bool, atEnd); QFETCH(int, result); QFETCH(int, length); QFETCH(qint64, videoPts); QFETCH(qint64, sequencePts); QFETCH(int, rate);
+        QFETCH(Bytes, bytes);
+        QFETCH(bool, atEnd);
+        QFETCH(int, result);
+        QFETCH(int, length);
+        QFETCH(qint64, videoPts);
+        QFETCH(qint64, sequencePts);
+        QFETCH(int, rate);
         dvd::PackContents pack;
         QCOMPARE(int(dvd::parsePack(u8(bytes), std::size_t(bytes.size()), atEnd, pack)), result);
         if (result != 0) return;
         QCOMPARE(int(pack.length), length);
-        QCOMPARE(pack.videoPts.value_or(-1), videoPts); QCOMPARE(pack.sequencePts.value_or(-1), sequencePts); QCOMPARE(pack.frameRateCode, rate);
+        QCOMPARE(pack.videoPts.value_or(-1), videoPts);
+        QCOMPARE(pack.sequencePts.value_or(-1), sequencePts);
+        QCOMPARE(pack.frameRateCode, rate);
     }
 
     void plan_data()
     {
-        QTest::addColumn<QString>("file"); QTest::addColumn<int>("start"); QTest::addColumn<int>("end"); QTest::addColumn<bool>("nav"); QTest::addColumn<qint64>("maxBytes");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<bool>("nav");
+        QTest::addColumn<qint64>("maxBytes");
         for (auto [s, e] : {std::pair{0, 5}, {3, 11}, {8, 9}, {13, 20}, {17, 33}, {29, 36}, {22, 100}})
             QTest::addRow("variable rate, %d to %d", s, e) << "vbr.vob" << s << e << true << 128'000LL;
         for (auto [s, e] : {std::pair{0, 10}, {2, 7}, {9, 10}})
             QTest::addRow("steady rate, %d to %d", s, e) << "dvd.vob" << s << e << true << 128'000LL;
         for (auto [s, e] : {std::pair{3, 11}, {20, 30}})
-            QTest::addRow("zero-filled NAV packs, %d to %d", s, e) << "vbr-unauthored.mpg" << s << e << false << 2'000'000LL;
+            QTest::addRow("zero-filled NAV packs, %d to %d", s, e)
+                << "vbr-unauthored.mpg" << s << e << false << 2'000'000LL;
         for (auto [s, e] : {std::pair{0, 4}, {5, 11}})
             QTest::addRow("no NAV packs, %d to %d", s, e) << "plain.vob" << s << e << false << 2'000'000LL;
         QTest::newRow("CIF DVD stream, 1 to 8") << "program.mpg" << 1 << 8 << false << 2'000'000LL;
@@ -209,29 +291,39 @@ private slots:
     // search pointers and a binary search over packs agree.
     void plan()
     {
-        QFETCH(QString, file); QFETCH(int, start); QFETCH(int, end); QFETCH(bool, nav); QFETCH(qint64, maxBytes);
+        QFETCH(QString, file);
+        QFETCH(int, start);
+        QFETCH(int, end);
+        QFETCH(bool, nav);
+        QFETCH(qint64, maxBytes);
         Fd fd(media(file));
         QVERIFY2(fd.fd >= 0, qPrintable(media(file)));
         FileByteSource source(fd.fd, file.toStdString());
         const PreciseClip clip = planPreciseClip(source, start, end);
-        QVERIFY2(source.bytesRead() <= maxBytes, qPrintable(QString("%1 bytes read in %2 reads").arg(source.bytesRead()).arg(source.reads())));
+        QVERIFY2(source.bytesRead() <= maxBytes,
+            qPrintable(QString("%1 bytes read in %2 reads").arg(source.bytesRead()).arg(source.reads())));
         QCOMPARE(clip.navPacks, nav);
         const Bytes all = fileBytes(media(file));
         const qint64 stop = clip.offset + clip.length;
-        QVERIFY2(clip.offset >= 0 && clip.length > 0 && stop <= all.size(), qPrintable(QString("%1 + %2").arg(clip.offset).arg(clip.length)));
+        QVERIFY2(clip.offset >= 0 && clip.length > 0 && stop <= all.size(),
+            qPrintable(QString("%1 + %2").arg(clip.offset).arg(clip.length)));
         auto opensUnit = [&](qint64 at) {
             if (nav) return dvd::parseNavPack(u8(all) + at, std::size_t(all.size() - at)).has_value();
             dvd::PackContents pack;
-            return dvd::parsePack(u8(all) + at, std::size_t(all.size() - at), true, pack) == dvd::PackParse::Ok && pack.sequencePts.has_value();
+            return dvd::parsePack(u8(all) + at, std::size_t(all.size() - at), true, pack) == dvd::PackParse::Ok
+                && pack.sequencePts.has_value();
         };
         QVERIFY2(opensUnit(clip.offset), qPrintable(QString("no unit at %1").arg(clip.offset)));
         QVERIFY2(stop == all.size() || opensUnit(stop), qPrintable(QString("no unit at %1").arg(stop)));
         if (start == 0) // nothing a clip could start on comes before the first one
-            for (qint64 at = 0; at < clip.offset; ++at) QVERIFY2(!opensUnit(at), qPrintable(QString("unit at %1").arg(at)));
+            for (qint64 at = 0; at < clip.offset; ++at)
+                QVERIFY2(!opensUnit(at), qPrintable(QString("unit at %1").arg(at)));
 
         const double vobu = 1.0, frame = 0.04, eps = 0.001;
-        QVERIFY2(clip.startTime <= start + eps && clip.startTime > start - vobu, qPrintable(QString::number(clip.startTime)));
-        QVERIFY2(clip.endTime >= std::min<double>(end, clip.streamEnd) - eps && clip.endTime < end + vobu, qPrintable(QString::number(clip.endTime)));
+        QVERIFY2(clip.startTime <= start + eps && clip.startTime > start - vobu,
+            qPrintable(QString::number(clip.startTime)));
+        QVERIFY2(clip.endTime >= std::min<double>(end, clip.streamEnd) - eps && clip.endTime < end + vobu,
+            qPrintable(QString::number(clip.endTime)));
         QCOMPARE(stop == all.size(), clip.endTime == clip.streamEnd);
 
         QTemporaryDir dir;
@@ -241,30 +333,46 @@ private slots:
         const QList<double> frames = ffprobeTimes(out.fileName(), "frame=pts_time");
         QVERIFY2(frames.size() >= 5, qPrintable(QString("%1 pictures").arg(frames.size())));
         const double origin = originOf(media(file), nav);
-        const double first = *std::min_element(frames.begin(), frames.end()) - origin, last = *std::max_element(frames.begin(), frames.end()) - origin;
+        const double first = *std::min_element(frames.begin(), frames.end()) - origin,
+                     last = *std::max_element(frames.begin(), frames.end()) - origin;
         // The first picture is the VOBU's I-frame: at its start, or a few frames later after open-GOP leading pictures.
-        QVERIFY2(first >= clip.startTime - eps && first <= clip.startTime + 3 * frame + eps, qPrintable(QString("first picture %1, plan %2").arg(first).arg(clip.startTime)));
+        QVERIFY2(first >= clip.startTime - eps && first <= clip.startTime + 3 * frame + eps,
+            qPrintable(QString("first picture %1, plan %2").arg(first).arg(clip.startTime)));
         // The last is the VOBU's last: just before the next one starts, or a few frames earlier where the next
         // GOP is open and its leading B-frames stay with it.
         QVERIFY2(last <= clip.endTime - frame + eps && last >= clip.endTime - 5 * frame - eps
-                 && last >= std::min<double>(end, clip.streamEnd) - 5 * frame - eps, qPrintable(QString("last picture %1, plan %2").arg(last).arg(clip.endTime)));
+                && last >= std::min<double>(end, clip.streamEnd) - 5 * frame - eps,
+            qPrintable(QString("last picture %1, plan %2").arg(last).arg(clip.endTime)));
 
         FileByteSource again(fd.fd, file.toStdString());
         const PreciseClip binary = planPreciseClip(again, start, end, PlanOptions{false});
-        QCOMPARE(binary.offset, clip.offset); QCOMPARE(binary.length, clip.length);
-        QCOMPARE(binary.startTime, clip.startTime); QCOMPARE(binary.endTime, clip.endTime);
+        QCOMPARE(binary.offset, clip.offset);
+        QCOMPARE(binary.length, clip.length);
+        QCOMPARE(binary.startTime, clip.startTime);
+        QCOMPARE(binary.endTime, clip.endTime);
     }
 
     void damagedPointers_data()
     {
         QTest::addColumn<Damage>("damage");
-        auto everyNav = [](std::function<void(Bytes &, int)> change) { return Damage([=](Bytes &all) {
-            for (int at = 0; at + 2048 <= all.size(); at += 2048) if (dvd::parseNavPack(u8(all) + at, 2048)) change(all, at); }); };
-        QTest::newRow("search pointers lead 3 sectors on") << everyNav([](Bytes &b, int at) { for (int i = 0; i < 42; ++i) put32(b, at + 0x4F1 + 4 * i, 0x80000003); });
-        QTest::newRow("search pointers lead past the end") << everyNav([](Bytes &b, int at) { for (int i = 0; i < 42; ++i) put32(b, at + 0x4F1 + 4 * i, 0x8FFFFFF0); });
-        QTest::newRow("no search pointers") << everyNav([](Bytes &b, int at) { for (int i = 0; i < 42; ++i) put32(b, at + 0x4F1 + 4 * i, 0x3FFFFFFF); });
-        QTest::newRow("vobu_ea one short") << everyNav([](Bytes &b, int at) { put32(b, at + 0x40F, get32(b, at + 0x40F) - 1); });
-        QTest::newRow("vobu_ea past the end") << everyNav([](Bytes &b, int at) { put32(b, at + 0x40F, 0x00FFFFFF); });
+        auto everyNav = [](std::function<void(Bytes&, int)> change) {
+            return Damage([=](Bytes& all) {
+                for (int at = 0; at + 2048 <= all.size(); at += 2048)
+                    if (dvd::parseNavPack(u8(all) + at, 2048)) change(all, at);
+            });
+        };
+        QTest::newRow("search pointers lead 3 sectors on") << everyNav([](Bytes& b, int at) {
+            for (int i = 0; i < 42; ++i) put32(b, at + 0x4F1 + 4 * i, 0x80000003);
+        });
+        QTest::newRow("search pointers lead past the end") << everyNav([](Bytes& b, int at) {
+            for (int i = 0; i < 42; ++i) put32(b, at + 0x4F1 + 4 * i, 0x8FFFFFF0);
+        });
+        QTest::newRow("no search pointers") << everyNav([](Bytes& b, int at) {
+            for (int i = 0; i < 42; ++i) put32(b, at + 0x4F1 + 4 * i, 0x3FFFFFFF);
+        });
+        QTest::newRow("vobu_ea one short")
+            << everyNav([](Bytes& b, int at) { put32(b, at + 0x40F, get32(b, at + 0x40F) - 1); });
+        QTest::newRow("vobu_ea past the end") << everyNav([](Bytes& b, int at) { put32(b, at + 0x40F, 0x00FFFFFF); });
     }
 
     void damagedPointers() // the plan falls back to searching the packs and finds the same range
@@ -279,7 +387,13 @@ private slots:
             FileByteSource good(clean.fd, "vbr.vob"), bad(damaged.handle(), "damaged");
             const PreciseClip want = planPreciseClip(good, s, e), got = planPreciseClip(bad, s, e);
             QVERIFY2(got.offset == want.offset && got.length == want.length,
-                     qPrintable(QString("%1 to %2: %3 + %4, not %5 + %6").arg(s).arg(e).arg(got.offset).arg(got.length).arg(want.offset).arg(want.length)));
+                qPrintable(QString("%1 to %2: %3 + %4, not %5 + %6")
+                               .arg(s)
+                               .arg(e)
+                               .arg(got.offset)
+                               .arg(got.length)
+                               .arg(want.offset)
+                               .arg(want.length)));
             QVERIFY2(bad.bytesRead() < all.size() / 4, qPrintable(QString("%1 bytes read").arg(bad.bytesRead())));
         }
     }
@@ -299,7 +413,8 @@ private slots:
         QCOMPARE(joined.size(), file.size());
         QVERIFY(joined.name().find("VTS_01_1.VOB and 2 more") != std::string::npos);
         const qint64 boundary = parts[0].size, boundary2 = boundary + parts[1].size;
-        for (auto [at, length] : {std::pair{boundary - 5, 10LL}, {boundary - 3000, boundary2 - boundary + 6000}, {0LL, 1LL}, {boundary2, 3LL}, {file.size() - 7, 100LL}}) {
+        for (auto [at, length] : {std::pair{boundary - 5, 10LL}, {boundary - 3000, boundary2 - boundary + 6000},
+                 {0LL, 1LL}, {boundary2, 3LL}, {file.size() - 7, 100LL}}) {
             Bytes a(length, '\0'), b(length, '\0');
             const std::size_t got = joined.read(at, a.data(), std::size_t(length));
             QCOMPARE(got, file.read(at, b.data(), std::size_t(length)));
@@ -309,34 +424,55 @@ private slots:
         for (auto [s, e] : {std::pair{0, 36}, {10, 14}, {12, 25}, {23, 30}}) {
             joined.resetCounters();
             const PreciseClip a = planPreciseClip(joined, s, e), b = planPreciseClip(file, s, e);
-            QCOMPARE(a.offset, b.offset); QCOMPARE(a.length, b.length); QCOMPARE(a.startTime, b.startTime); QCOMPARE(a.endTime, b.endTime);
+            QCOMPARE(a.offset, b.offset);
+            QCOMPARE(a.length, b.length);
+            QCOMPARE(a.startTime, b.startTime);
+            QCOMPARE(a.endTime, b.endTime);
             QVERIFY2(joined.bytesRead() < 128'000, qPrintable(QString::number(joined.bytesRead())));
         }
         parts[1].size += 1; // a part shorter than it was
         JoinedByteSource shrunk(parts);
         char buf[64];
-        try { shrunk.read(boundary2 - 10, buf, sizeof buf); QFAIL("read past a short part"); }
-        catch (const SourceReadError &e) { QVERIFY2(QString(e.what()).contains("VTS_01_2.VOB\" ended after"), e.what()); }
+        try {
+            shrunk.read(boundary2 - 10, buf, sizeof buf);
+            QFAIL("read past a short part");
+        } catch (const SourceReadError& e) {
+            QVERIFY2(QString(e.what()).contains("VTS_01_2.VOB\" ended after"), e.what());
+        }
     }
 
     void refused_data()
     {
-        QTest::addColumn<QString>("file"); QTest::addColumn<int>("start"); QTest::addColumn<int>("end"); QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<QString>("reason");
         QTest::newRow("random bytes") << "random.bin" << 0 << 5 << "\"random.bin\" is not an MPEG program stream";
         QTest::newRow("empty") << "empty.vob" << 0 << 5 << "\"empty.vob\" is empty";
-        QTest::newRow("two VOBs, both from 0") << "twovobs.vob" << 1 << 3 << "time stamps in \"twovobs.vob\" start again part way through (near byte 552960)";
-        QTest::newRow("start past the end") << "dvd.vob" << 11 << 12 << "start mark (11 s) lies at or past the end of the video in \"dvd.vob\" (10.01 s)";
+        QTest::newRow("two VOBs, both from 0")
+            << "twovobs.vob" << 1 << 3
+            << "time stamps in \"twovobs.vob\" start again part way through (near byte 552960)";
+        QTest::newRow("start past the end")
+            << "dvd.vob" << 11 << 12
+            << "start mark (11 s) lies at or past the end of the video in \"dvd.vob\" (10.01 s)";
         QTest::newRow("marks out of order") << "dvd.vob" << 5 << 5 << "start mark must come before the end mark";
         QTest::newRow("negative mark") << "dvd.vob" << -1 << 5 << "cannot be negative";
     }
 
     void refused()
     {
-        QFETCH(QString, file); QFETCH(int, start); QFETCH(int, end); QFETCH(QString, reason);
+        QFETCH(QString, file);
+        QFETCH(int, start);
+        QFETCH(int, end);
+        QFETCH(QString, reason);
         Fd fd(media(file));
         FileByteSource source(fd.fd, file.toStdString());
-        try { planPreciseClip(source, start, end); QFAIL("planned"); }
-        catch (const PlanError &e) { QVERIFY2(QString(e.what()).contains(reason), e.what()); }
+        try {
+            planPreciseClip(source, start, end);
+            QFAIL("planned");
+        } catch (const PlanError& e) {
+            QVERIFY2(QString(e.what()).contains(reason), e.what());
+        }
     }
 
     void readError()
@@ -344,8 +480,12 @@ private slots:
         Fd folder(media("split"));
         FileByteSource source(folder.fd, 4096, "split");
         char buf[16];
-        try { source.read(0, buf, sizeof buf); QFAIL("read a folder"); }
-        catch (const SourceReadError &e) { QCOMPARE(QString(e.what()), QString("Could not read \"split\": %1.").arg(strerror(EISDIR))); }
+        try {
+            source.read(0, buf, sizeof buf);
+            QFAIL("read a folder");
+        } catch (const SourceReadError& e) {
+            QCOMPARE(QString(e.what()), QString("Could not read \"split\": %1.").arg(strerror(EISDIR)));
+        }
     }
 };
 

@@ -28,7 +28,7 @@ constexpr std::int64_t kStepBelow = 192 << 10;      // about a GOP at a DVD's hi
 constexpr std::size_t kLargestPack = 1 << 20;
 constexpr int kMaxHops = 64;
 constexpr std::int64_t kHalfSecond = kTicksPerSecond / 2;
-constexpr std::int64_t kJoinTolerance = 2 * 3600;   // two frames between one VOB's end and the next one's start
+constexpr std::int64_t kJoinTolerance = 2 * 3600;   // two frames between one VOB's end and the next's start
 
 std::string secondsText(double seconds)
 {
@@ -234,7 +234,8 @@ private:
             std::optional<dvd::NavPack> &entry = cache_[s];
             if (source_.read(offsetOf(s), pack, kHead) < kHead || !dvd::mayBeNavPack(pack, kHead))
                 continue;
-            if (source_.read(offsetOf(s) + std::int64_t(kHead), pack + kHead, sizeof pack - kHead) == sizeof pack - kHead)
+            const std::size_t rest = sizeof pack - kHead;
+            if (source_.read(offsetOf(s) + std::int64_t(kHead), pack + kHead, rest) == rest)
                 entry = dvd::parseNavPack(pack, sizeof pack);
         }
     }
