@@ -99,20 +99,26 @@ static Bytes mpeg1Pack(qint64 pts)
 Q_DECLARE_METATYPE(std::function<void(Bytes&)>)
 using Damage = std::function<void(Bytes&)>;
 
-// Times in ffprobe's seconds for the video of one file.
-static QList<double> ffprobeTimes(const QString& path, const QString& entries)
+// The time stamps of the video packets (or decoded frames) of one file as ffprobe reads them, in file order; times in
+// its seconds.
+static QList<double> ffprobePackets(const QString& path, const QStringList& more = {}, bool frames = false)
 {
     QProcess p;
-    p.start("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", entries, "-of", "csv=p=0", path});
+    const QString entries = frames ? "frame=pts_time" : "packet=pts_time";
+    p.start("ffprobe",
+        QStringList{"-v", "error", "-select_streams", "v:0", "-show_entries", entries, "-of", "csv=p=0"} + more
+            + QStringList{path});
     if (!p.waitForFinished(60'000)) return {};
-    QList<double> times;
+    QList<double> packets;
     for (const QByteArray& line : p.readAllStandardOutput().split('\n')) {
         bool ok = false;
         const double t = line.split(',').first().toDouble(&ok);
-        if (ok) times << t;
+        if (ok) packets.append(t);
     }
-    return times;
+    return packets;
 }
+
+static double latestOf(const QList<double>& times) { return *std::max_element(times.begin(), times.end()); }
 
 static Bytes fileBytes(const QString& path, qint64 offset = 0, qint64 length = -1)
 {
@@ -124,12 +130,49 @@ static Bytes fileBytes(const QString& path, qint64 offset = 0, qint64 length = -
 // The stream's first presentation time: the first NAV pack's start, or the first video PTS in file order.
 static double originOf(const QString& path, bool nav)
 {
+    static QHash<QString, double> known; // ffprobe is slow to start: ask once per file
+    if (known.contains(path)) return known[path];
     const Bytes all = fileBytes(path);
-    for (qint64 at = 0; nav && at < all.size(); ++at)
+    double origin = -1;
+    for (qint64 at = 0; nav && at < all.size() && origin < 0; ++at)
         if (const auto pack = dvd::parseNavPack(u8(all) + at, std::size_t(all.size() - at)))
-            return pack->startPtm / 90'000.0;
-    const QList<double> packets = ffprobeTimes(path, "packet=pts_time");
-    return packets.isEmpty() ? -1 : packets.first();
+            origin = pack->startPtm / 90'000.0;
+    if (!nav) {
+        const QList<double> packets = ffprobePackets(path, {"-read_intervals", "%+#1"});
+        origin = packets.isEmpty() ? -1 : packets.first();
+    }
+    return known[path] = origin;
+}
+
+struct Unit {
+    qint64 offset, time; // time from the first NAV pack's start, or from the first video PTS
+    qint64 end = 0; // a NAV pack's VOBU_E_PTM, on the same clock
+};
+
+static QList<Unit> unitsOf(const Bytes& all, bool nav)
+{
+    QList<Unit> units;
+    std::optional<qint64> origin;
+    const qint64 wrap = 1LL << 33;
+    for (qint64 at = all.indexOf(Bytes("\0\0\1\xBA", 4)); at >= 0 && at < all.size();) {
+        const std::size_t left = std::size_t(all.size() - at);
+        if (nav) {
+            if (const auto pack = dvd::parseNavPack(u8(all) + at, left)) {
+                origin = origin.value_or(pack->startPtm);
+                units.append(
+                    {at, quint32(pack->startPtm - quint32(*origin)), quint32(pack->endPtm - quint32(*origin))});
+            }
+            at = all.indexOf(Bytes("\0\0\1\xBA", 4), at + 1);
+            continue;
+        }
+        dvd::PackContents pack;
+        if (dvd::parsePack(u8(all) + at, left, true, pack) != dvd::PackParse::Ok) break;
+        if (pack.videoPts && !origin) origin = pack.videoPts;
+        if (pack.sequencePts)
+            units.append({at, ((*pack.sequencePts - *origin + wrap / 2) % wrap + wrap) % wrap - wrap / 2});
+        at += qint64(pack.length);
+    }
+    return units;
 }
 
 class PreciseTest : public QObject {
@@ -273,7 +316,7 @@ private slots:
         QTest::addColumn<int>("end");
         QTest::addColumn<bool>("nav");
         QTest::addColumn<qint64>("maxBytes");
-        for (auto [s, e] : {std::pair{0, 5}, {3, 11}, {8, 9}, {13, 20}, {17, 33}, {29, 36}, {22, 100}})
+        for (auto [s, e] : {std::pair{0, 5}, {3, 6}, {3, 11}, {8, 9}, {13, 20}, {17, 33}, {29, 36}, {22, 100}})
             QTest::addRow("variable rate, %d to %d", s, e) << "vbr.vob" << s << e << true << 128'000LL;
         for (auto [s, e] : {std::pair{0, 10}, {2, 7}, {9, 10}})
             QTest::addRow("steady rate, %d to %d", s, e) << "dvd.vob" << s << e << true << 128'000LL;
@@ -282,6 +325,8 @@ private slots:
                 << "vbr-unauthored.mpg" << s << e << false << 2'000'000LL;
         for (auto [s, e] : {std::pair{0, 4}, {5, 11}})
             QTest::addRow("no NAV packs, %d to %d", s, e) << "plain.vob" << s << e << false << 2'000'000LL;
+        for (auto [s, e] : {std::pair{2, 9}, {7, 11}})
+            QTest::addRow("time stamps pass 2^33, %d to %d", s, e) << "wrap.vob" << s << e << false << 2'000'000LL;
         QTest::newRow("CIF DVD stream, 1 to 8") << "program.mpg" << 1 << 8 << false << 2'000'000LL;
         QTest::newRow("later part alone, 0 to 3") << "split/VTS_01_2.VOB" << 0 << 3 << true << 128'000LL;
         QTest::newRow("last part alone, 4 to 9") << "split/VTS_01_3.VOB" << 4 << 9 << true << 128'000LL;
@@ -307,17 +352,20 @@ private slots:
         const qint64 stop = clip.offset + clip.length;
         QVERIFY2(clip.offset >= 0 && clip.length > 0 && stop <= all.size(),
             qPrintable(QString("%1 + %2").arg(clip.offset).arg(clip.length)));
-        auto opensUnit = [&](qint64 at) {
-            if (nav) return dvd::parseNavPack(u8(all) + at, std::size_t(all.size() - at)).has_value();
-            dvd::PackContents pack;
-            return dvd::parsePack(u8(all) + at, std::size_t(all.size() - at), true, pack) == dvd::PackParse::Ok
-                && pack.sequencePts.has_value();
-        };
-        QVERIFY2(opensUnit(clip.offset), qPrintable(QString("no unit at %1").arg(clip.offset)));
-        QVERIFY2(stop == all.size() || opensUnit(stop), qPrintable(QString("no unit at %1").arg(stop)));
-        if (start == 0) // nothing a clip could start on comes before the first one
-            for (qint64 at = 0; at < clip.offset; ++at)
-                QVERIFY2(!opensUnit(at), qPrintable(QString("unit at %1").arg(at)));
+        // Every place a clip may start, read through the whole file: the last at or before the start mark and
+        // the first at or after the end mark bound the clip.
+        const QList<Unit> units = unitsOf(all, nav);
+        QVERIFY(!units.isEmpty());
+        Unit from = units.first();
+        std::optional<Unit> to;
+        for (const Unit& u : units) {
+            if (u.time <= start * 90'000LL) from = u;
+            if (u.time >= end * 90'000LL && !to) to = u;
+        }
+        QCOMPARE(clip.offset, from.offset);
+        QCOMPARE(stop, to ? to->offset : all.size());
+        QCOMPARE(clip.startTime, from.time / 90'000.0);
+        if (to) QCOMPARE(clip.endTime, to->time / 90'000.0);
 
         const double vobu = 1.0, frame = 0.04, eps = 0.001;
         QVERIFY2(clip.startTime <= start + eps && clip.startTime > start - vobu,
@@ -325,17 +373,27 @@ private slots:
         QVERIFY2(clip.endTime >= std::min<double>(end, clip.streamEnd) - eps && clip.endTime < end + vobu,
             qPrintable(QString::number(clip.endTime)));
         QCOMPARE(stop == all.size(), clip.endTime == clip.streamEnd);
+        if (nav) { // the last VOBU's end, however much of it this file holds
+            QCOMPARE(clip.streamEnd, units.last().end / 90'000.0);
+        } else { // one frame after the latest picture, whose time stamp may be implied rather than written
+            const QList<double> packets = ffprobePackets(media(file));
+            QVERIFY(!packets.isEmpty());
+            const double latest = latestOf(packets) - originOf(media(file), nav);
+            QVERIFY2(clip.streamEnd >= latest - 0.001 && clip.streamEnd <= latest + 0.041,
+                qPrintable(QString("stream end %1, latest picture %2").arg(clip.streamEnd).arg(latest)));
+        }
 
         QTemporaryDir dir;
         QFile out(dir.filePath("clip.vob"));
         QVERIFY(out.open(QIODevice::WriteOnly) && out.write(all.mid(clip.offset, clip.length)) == clip.length);
         out.close();
-        const QList<double> frames = ffprobeTimes(out.fileName(), "frame=pts_time");
-        QVERIFY2(frames.size() >= 5, qPrintable(QString("%1 pictures").arg(frames.size())));
+        const QList<double> pictures = ffprobePackets(out.fileName()),
+                            shown = ffprobePackets(out.fileName(), {"-read_intervals", "%+#12"}, true);
+        QVERIFY2(pictures.size() >= 5 && !shown.isEmpty(), qPrintable(QString("%1 pictures").arg(pictures.size())));
         const double origin = originOf(media(file), nav);
-        const double first = *std::min_element(frames.begin(), frames.end()) - origin,
-                     last = *std::max_element(frames.begin(), frames.end()) - origin;
-        // The first picture is the VOBU's I-frame: at its start, or a few frames later after open-GOP leading pictures.
+        const double first = *std::min_element(shown.begin(), shown.end()) - origin, last = latestOf(pictures) - origin;
+        // The first picture shown is the VOBU's I-frame: at its start, or a few frames later after open-GOP leading
+        // pictures, which cannot be decoded without the VOBU before.
         QVERIFY2(first >= clip.startTime - eps && first <= clip.startTime + 3 * frame + eps,
             qPrintable(QString("first picture %1, plan %2").arg(first).arg(clip.startTime)));
         // The last is the VOBU's last: just before the next one starts, or a few frames earlier where the next
@@ -373,6 +431,12 @@ private slots:
         QTest::newRow("vobu_ea one short")
             << everyNav([](Bytes& b, int at) { put32(b, at + 0x40F, get32(b, at + 0x40F) - 1); });
         QTest::newRow("vobu_ea past the end") << everyNav([](Bytes& b, int at) { put32(b, at + 0x40F, 0x00FFFFFF); });
+        QTest::newRow("end address and next_vobu skip a VOBU") << everyNav([](Bytes& b, int at) {
+            const int next = at + int(get32(b, at + 0x40F) + 1) * 2048;
+            if (next + 2048 > b.size()) return;
+            const quint32 skip = get32(b, at + 0x40F) + 1 + get32(b, next + 0x40F);
+            put32(b, at + 0x40F, skip), put32(b, at + 0x4F1 + 4 * 20, 0x80000000 | (skip + 1));
+        });
     }
 
     void damagedPointers() // the plan falls back to searching the packs and finds the same range

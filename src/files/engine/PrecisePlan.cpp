@@ -347,16 +347,16 @@ bool followPointers(NavStream &navs, std::int64_t t, Unit &lo, std::optional<Uni
         if (s <= t) {
             lo = {navs.offsetOf(cur), s};
             const std::int64_t next = cur + std::int64_t(nav.vobuEa) + 1;
-            if (next >= navs.sectors()) { // the last VOBU, or one that goes on in the next file
-                if (hi || navs.forwardSector(cur + 1, navs.sectors()))
-                    return false;
-                result = {lo, std::nullopt};
-                return true;
-            }
+            // The last VOBU, whose end may lie in the next file, never comes
+            // here: the search only runs for times before it starts.
+            if (next >= navs.sectors())
+                return false;
+            // The next VOBU by the end address, confirmed by the next_vobu
+            // pointer, its sector number and its start time.
             const dvd::NavPack *after = navs.at(next);
             const auto word = dvd::vobuTarget(cur, nav.nextVobu, true, navs.sectors());
             if (!after || (word && *word != next) || std::int64_t(after->lbn) - nav.lbn != next - cur
-                || navs.offsetOf(next) > hiBound || navs.time(*after) <= s)
+                || navs.offsetOf(next) > hiBound || after->startPtm != nav.endPtm)
                 return false;
             if (navs.time(*after) > t) {
                 hi = navs.unit(next);
