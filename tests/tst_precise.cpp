@@ -55,6 +55,42 @@ static Bytes navPack(quint32 start = 900'000, quint32 end = 945'000)
     return b;
 }
 
+enum Title { Plain, WrappingClock, NoPointers, TwoVobs, VobIdsBackwards, SecondVobFromZero };
+
+// Twelve VOBUs of one second, each a NAV pack and three padding packs, with search pointers as an authoring tool
+// would set them; the title's clock starts at origin.
+static Bytes syntheticTitle(Title kind, quint32 origin = 900'000)
+{
+    const int vobus = 12, sectors = 4;
+    if (kind == WrappingClock) origin = 0xFFFF'FFFFu - 5 * 90'000u;
+    Bytes padding = packHeader() + Bytes("\x00\x00\x01\xBE", 4) + Bytes(2, '\0');
+    put16(padding, 18, 2048 - 20);
+    padding += Bytes(2048 - 20, '\xFF');
+    Bytes all;
+    for (int k = 0; k < vobus; ++k) {
+        const bool later = k >= vobus / 2;
+        const quint32 start = origin + quint32(kind == SecondVobFromZero && later ? k - vobus / 2 : k) * 90'000u;
+        Bytes nav = navPack(start, start + 90'000);
+        put32(nav, 0x2D, quint32(k * sectors)), put32(nav, 0x40B, quint32(k * sectors)), put32(nav, 0x40F, sectors - 1);
+        put16(nav, 0x41F,
+            kind == TwoVobs || kind == SecondVobFromZero ? 1 + later
+                : kind == VobIdsBackwards                ? 2 - later
+                                                         : 1);
+        auto word = [&](int to) {
+            return to < 0 || to >= vobus || kind == NoPointers ? 0x3FFFFFFFu
+                                                               : 0x80000000u | quint32(std::abs(to - k) * sectors);
+        };
+        for (int i = 0; i < 19; ++i) {
+            const int steps = dvd::kForwardHalfSeconds[std::size_t(i)] / 2; // whole VOBUs in the step, rounded down
+            put32(nav, 0x4F1 + 4 * (1 + i), word(k + steps)),
+                put32(nav, 0x4F1 + 4 * (22 + 18 - i), word(k - (dvd::kForwardHalfSeconds[std::size_t(i)] + 1) / 2));
+        }
+        put32(nav, 0x4F1 + 4 * 20, word(k + 1)), put32(nav, 0x4F1 + 4 * 21, word(k - 1));
+        all += nav + padding + padding + padding;
+    }
+    return all;
+}
+
 static quint8 ptsByte(int prefix, qint64 pts, int shift, int bits)
 {
     return quint8((pts >> shift & ((1 << bits) - 1)) << 1 | 1) | quint8(prefix << 4);
@@ -280,6 +316,8 @@ private slots:
             << mpeg1Pack(77'000) << true << 0 << 12 + 24 << 77'000LL << 77'000LL << 3;
         QTest::newRow("packet runs past the stream's end")
             << with16(packHeader() + videoPes(kSequence, 5), 18, 200) << true << 2 << 0 << -1LL << -1LL << 0;
+        QTest::newRow("PTS flag with a 3-byte header")
+            << with8(packHeader() + videoPes(kSequence, 5), 22, 3) << true << 2 << 0 << -1LL << -1LL << 0;
         QTest::newRow("packet runs past what was read")
             << with16(packHeader() + videoPes(kSequence, 5), 18, 200) << false << 1 << 0 << -1LL << -1LL << 0;
         QTest::newRow("PES header longer than its packet")
@@ -536,6 +574,50 @@ private slots:
             QFAIL("planned");
         } catch (const PlanError& e) {
             QVERIFY2(QString(e.what()).contains(reason), e.what());
+        }
+    }
+
+    void synthetic_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("stop"); // VOBUs; first -1: refused, stop 12: the end
+        for (Title kind : {Plain, WrappingClock, NoPointers, TwoVobs}) {
+            const char* name[] = {"plain", "clock wraps", "no pointers", "two VOBs"};
+            QTest::addRow("%s, marks on VOBU starts", name[kind]) << int(kind) << 3 << 7 << 3 << 7;
+            QTest::addRow("%s, from the first", name[kind]) << int(kind) << 0 << 1 << 0 << 1;
+            QTest::addRow("%s, end on the last VOBU's start", name[kind]) << int(kind) << 2 << 11 << 2 << 11;
+            QTest::addRow("%s, start on the last VOBU's start", name[kind]) << int(kind) << 11 << 12 << 11 << 12;
+            QTest::addRow("%s, end past the end", name[kind]) << int(kind) << 5 << 40 << 5 << 12;
+            QTest::addRow("%s, start at the end", name[kind]) << int(kind) << 12 << 13 << -1 << 0;
+        }
+        QTest::newRow("VOB ids going backwards") << int(VobIdsBackwards) << 3 << 7 << -1 << 0;
+        QTest::newRow("second VOB's clock from 0") << int(SecondVobFromZero) << 3 << 7 << -1 << 0;
+    }
+
+    void synthetic() // marks on VOBU starts, both ends of the title, and joins
+    {
+        QFETCH(int, kind);
+        QFETCH(int, start);
+        QFETCH(int, end);
+        QFETCH(int, first);
+        QFETCH(int, stop);
+        const Bytes title = syntheticTitle(Title(kind));
+        QTemporaryFile file;
+        QVERIFY(file.open() && file.write(title) == title.size() && file.flush());
+        FileByteSource source(file.handle(), "title.vob");
+        try {
+            const PreciseClip clip = planPreciseClip(source, start, end);
+            QCOMPARE(first >= 0, true);
+            QCOMPARE(clip.offset, first * 4 * 2048LL);
+            QCOMPARE(clip.offset + clip.length, stop * 4 * 2048LL);
+            QCOMPARE(clip.startTime, double(first));
+            QCOMPARE(clip.endTime, double(stop));
+            QCOMPARE(clip.streamEnd, 12.0);
+        } catch (const PlanError& e) {
+            QVERIFY2(first < 0, e.what());
         }
     }
 

@@ -504,8 +504,6 @@ private:
             const auto [from, to] = pending.back();
             pending.pop_back();
             const dvd::NavPack &x = *navs.at(from), &y = *navs.at(to);
-            if (y.vobId < x.vobId)
-                timesJump(source_, navs.offsetOf(to));
             const std::int64_t mid = from + (to - from) / 2;
             std::optional<std::int64_t> m = navs.backwardSector(mid, from + 1);
             if (!m)
