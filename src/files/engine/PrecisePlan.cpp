@@ -123,17 +123,18 @@ std::optional<std::int64_t> packStart(Window &window, std::int64_t from, std::in
         std::size_t available = 0;
         const std::uint8_t *p = window.at(o, kChunk, available);
         const std::size_t scan = std::size_t(std::min<std::int64_t>(std::int64_t(available), limit - o));
-        std::size_t i = 0;
-        for (; i + 4 <= scan; ++i) {
-            if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1 || p[i + 3] != 0xBA)
-                continue;
-            if (packAt(window, o + std::int64_t(i)))
-                return o + std::int64_t(i);
-            p = window.at(o, kChunk, available); // packAt may have moved the buffer
-        }
         if (scan < 4)
             break;
-        o += std::int64_t(i);
+        std::size_t i = 0;
+        while (i + 4 <= scan && (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1 || p[i + 3] != 0xBA))
+            ++i;
+        if (i + 4 > scan) {
+            o += std::int64_t(i);
+            continue;
+        }
+        if (packAt(window, o + std::int64_t(i)))
+            return o + std::int64_t(i);
+        o += std::int64_t(i) + 1; // a pack header start code, but not a pack
     }
     return std::nullopt;
 }
