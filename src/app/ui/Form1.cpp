@@ -94,6 +94,14 @@ void Form1::buildControls(QWidget *video)
     Command6 = button(this, QStringLiteral("Mark End"), 4200, 180, 1350, 330);
     Command9 = button(this, QStringLiteral("Play Selected"), 5670, 195, 1530, 330);
 
+    // In the free corner left of the mark buttons; unchecked at every start,
+    // as the program keeps no settings.
+    Check1 = new QCheckBox(QStringLiteral("Precise cut"), this);
+    Check1->setGeometry(twipsRect(165, 300, 1575, 270));
+    Check1->setToolTip(QStringLiteral("Cut at the DVD's own navigation points, so that the clip holds what you "
+                                      "marked and starts on a whole picture, instead of at the file's average "
+                                      "byte rate."));
+
     H = new SeekSlider(this);
     H->setGeometry(twipsRect(105, 6435, 9420, 375));
     H->setRange(0, 10);
@@ -124,7 +132,7 @@ void Form1::buildControls(QWidget *video)
     // Labels and frames take no focus, except the link, which the keyboard
     // can reach and activate; the rest follow the window's tab order.
     const QList<QWidget *> tabOrder{H, Command1, Command2, Command4, Command7, Command3,
-                                    Command9, Command6, Command5, mp, Label1, WebBrowser1};
+                                    Command9, Command6, Command5, Check1, mp, Label1, WebBrowser1};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     pb->setFocusPolicy(Qt::NoFocus);
@@ -206,7 +214,8 @@ void Form1::setEditingEnabled(bool enabled)
     for (QWidget *w : {static_cast<QWidget *>(Command1), static_cast<QWidget *>(Command2),
                        static_cast<QWidget *>(Command4), static_cast<QWidget *>(Command5),
                        static_cast<QWidget *>(Command6), static_cast<QWidget *>(Command7),
-                       static_cast<QWidget *>(Command9), static_cast<QWidget *>(H)})
+                       static_cast<QWidget *>(Command9), static_cast<QWidget *>(H),
+                       static_cast<QWidget *>(Check1)})
         w->setEnabled(enabled);
 }
 

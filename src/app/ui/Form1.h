@@ -20,6 +20,7 @@
 #include "playback/MediaPlayer.h"
 #include "state/EditingState.h"
 
+#include <QCheckBox>
 #include <QFrame>
 #include <QPushButton>
 #include <QTimer>
@@ -50,6 +51,7 @@ public:
     QPushButton *Command6 = nullptr; // Mark End
     QPushButton *Command7 = nullptr; // Save
     QPushButton *Command9 = nullptr; // Play Selected
+    QCheckBox *Check1 = nullptr;     // "Precise cut": Save cuts at the DVD's navigation packs
     LinkLabel *Label1 = nullptr;     // codec link, "Unable to play? Get DVD codecs now"
     ReadOut *Label3 = nullptr;       // selection length read-out
     ReadOut *Label4 = nullptr;       // position read-out
