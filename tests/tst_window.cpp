@@ -113,11 +113,11 @@ private slots:
         QCOMPARE(QPair(f.pb->minimum(), f.pb->maximum()), QPair(0, 100));
         QCOMPARE(w.web.visited, QList<QUrl>{web::infoServer().resolved(QUrl("/info.php?n=morvane"))});
         QList<QWidget *> stops; // tab from the slider round the window and back; nothing else takes the focus
-        for (QWidget *at = f.H; stops.size() < 12 && at; at = at->nextInFocusChain())
+        for (QWidget *at = f.H; stops.size() < 14 && at; at = at->nextInFocusChain())
             if (at->focusPolicy() & Qt::TabFocus)
                 stops << at;
         QCOMPARE(stops, (QList<QWidget *>{f.H, f.Command1, f.Command2, f.Command4, f.Command7, f.Command3,
-                                          f.Command9, f.Command6, f.Command5, f.mp, f.WebBrowser1, f.H}));
+                                          f.Command9, f.Command6, f.Command5, f.Check1, f.mp, f.Label1, f.WebBrowser1, f.H}));
         w.click(f.Command3);
         w.click(f.Label1);
         QCOMPARE(opened, (QList<QUrl>{web::makerSite().resolved(QUrl("/")),

@@ -5,9 +5,9 @@
 // Exit status: 0 when the clip is complete, 1 when the cut failed, 2 when the
 // command was refused before any cut, 130 when interrupted.
 
+#include "cli/DurationModule.h"
 #include "files/engine/ClipCutter.h"
 #include "files/engine/FileName.h"
-#include "playback/media/QtMediaPlayer.h"
 #include "state/TimeText.h"
 
 #include <QFile>
@@ -135,12 +135,11 @@ std::int32_t durationSeconds(const std::optional<std::int32_t> &option, const QB
 {
     if (option)
         return *option;
-    const QString name = QFile::decodeName(source);
-    if (QFile::encodeName(name) != source)
+    if (QFile::encodeName(QFile::decodeName(source)) != source)
         throw Refusal("cannot read the duration of " + quotedName(source)
                       + ": the media player cannot open a name that is not text; give it with --duration.");
     try {
-        return RoundSeconds(readDuration(name));
+        return RoundSeconds(readDurationThroughPlayer(source.toStdString()));
     } catch (const std::exception &e) {
         throw Refusal("cannot read the duration of " + quotedName(source) + " (" + e.what()
                       + "); give it with --duration.");
@@ -200,10 +199,25 @@ private:
     std::chrono::steady_clock::time_point lastDraw_;
 };
 
-class SilentProgress : public ProgressSink {
+// Passes progress on to the bar, if any, and notes when the copy began.
+class Progress : public ProgressSink {
 public:
-    void setMaximum(std::int64_t) override {}
-    void setValue(std::int64_t) override {}
+    explicit Progress(TerminalBar *bar) : bar_(bar) {}
+    void setMaximum(std::int64_t maximum) override
+    {
+        began = true;
+        if (bar_)
+            bar_->setMaximum(maximum);
+    }
+    void setValue(std::int64_t value) override
+    {
+        if (bar_)
+            bar_->setValue(value);
+    }
+    bool began = false;
+
+private:
+    TerminalBar *bar_;
 };
 
 std::atomic<bool> interrupted{false};
@@ -244,14 +258,20 @@ int run(int argc, char **argv, TerminalBar *bar)
     const CutRequest request{options.source, options.target, durationSeconds(options.duration, options.source),
                              *options.start, *options.end, options.force ? Replace::Allowed : Replace::Never};
 
-    SilentProgress silent;
-    ProgressSink &progress = bar ? static_cast<ProgressSink &>(*bar) : silent;
+    Progress progress(bar);
     ClipCutter cutter(progress, [&cutter] {
         if (interrupted)
             cutter.cancel();
     });
     catchInterrupts();
-    cutter.cut(request);
+    try {
+        cutter.cut(request);
+    } catch (const TargetTaken &) {
+        // Taken since the check above, but before the copy: still a refusal.
+        if (progress.began)
+            throw;
+        throw Refusal(quotedName(options.target) + " already exists; add --force to replace it.");
+    }
     if (bar) {
         bar->finish();
         bar->endLine();

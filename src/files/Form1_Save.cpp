@@ -38,7 +38,7 @@ void Form1::Command7_Click()
     bool finished = false;
     try {
         const std::int32_t duration = RoundSeconds(player_.duration());
-        Command1->setText(QStringLiteral("Play"));
+        showPlayCaption();
         H->setValue(0);
         setWindowTitle(QStringLiteral("Saving"));
 
@@ -71,6 +71,7 @@ void Form1::Command7_Click()
             finished = true;
         }
     } catch (const DialogCancelled &) {
+        // The user changed their mind: nothing to report.
     } catch (const TargetInUse &) {
         dialogs_.message(QStringLiteral("Cannot overwrite file in use..."));
     } catch (const CutCancelled &) {
