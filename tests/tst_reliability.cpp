@@ -116,6 +116,8 @@ private slots:
             << "full" << notSaved + "Writing the clip failed: No space left on device.";
         QTest::newRow("window: source as target through a link") << "link" << "Cannot overwrite file in use...";
         QTest::newRow("window: source as target through a FUSE view") << "fuse" << "Cannot overwrite file in use...";
+        QTest::newRow("window: a name that may stand for bytes that are not text") << "inexact, new target"
+            << notSaved + "The name \"{t}\" cannot stand for one file exactly";
         QTest::newRow("window: a file appears at the new name during the save") << "appears, new target"
             << notSaved + "\"{t}\" appeared while the clip was being written; that file was kept.";
         QTest::newRow("window: closed during a save") << "close" << "";
@@ -135,7 +137,8 @@ private slots:
         if (setup == "fuse" && !view.failure.isEmpty())
             QSKIP(qPrintable("cannot mount a FUSE view: " + view.failure));
         const QString name = "it's \"Ärger\".vob", src = dir.filePath(name), out = dir.filePath("out");
-        const QString target = setup == "fuse" ? viewDir.filePath(name) : out + "/a 'clip' „Öl“ 日本";
+        const QString target = setup == "fuse" ? viewDir.filePath(name)
+                               : out + (setup.startsWith("inexact") ? "/clip\uFFFD.vob" : "/a 'clip' „Öl“ 日本");
         const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(out), MNT_DETACH); });
         QVERIFY(QDir().mkdir(out) && setMode(dir.path(), 0755) && setMode(out, 0777));
 
