@@ -396,8 +396,9 @@ private slots:
             QVERIFY_THROWS_EXCEPTION(CutCancelled, cutter.cut({source, target, 64, 0, 63}));
             stopped = ms(Clock::now() - cancelled);
         }
-        qInfo("slow disk, %s: stopped %.1f ms after the request; longest gap between events %s", qPrintable(who), stopped,
-              who == "cli" ? "not seen from here" : qPrintable(QString::number(longestGap, 'f', 1) + " ms"));
+        const QString gap = who == "cli" ? "not seen from here" : QString::number(longestGap, 'f', 1) + " ms";
+        qInfo("slow disk, %s: stopped %.1f ms after the request; longest gap between events %s", qPrintable(who),
+              stopped, qPrintable(gap));
         QVERIFY2(longestGap <= 50, qPrintable(QString::number(longestGap)));
         QVERIFY2(stopped <= 1'000, qPrintable(QString::number(stopped)));
         QCOMPARE(entries(at), QStringList({"lost+found"}));
