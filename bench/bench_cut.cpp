@@ -158,7 +158,7 @@ EngineRun runEngine(const Scratch &s, std::int32_t end)
         noteGap();
         ++run.callbacks;
     });
-    cutter.cut({QByteArray::fromStdString(s.source), QByteArray::fromStdString(s.target), kDuration, 1, end,
+    cutter.cut({{QByteArray::fromStdString(s.source)}, QByteArray::fromStdString(s.target), kDuration, 1, end,
                 Replace::Allowed});
     run.tailMs = std::chrono::duration<double, std::milli>(Clock::now() - last).count();
     noteGap();

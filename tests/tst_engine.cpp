@@ -169,14 +169,15 @@ private slots:
         Folder dir;
         const std::int64_t from = std::max<std::int64_t>(0, clip.offset - 4'096); // noise near the clip, else a hole
         const QByteArray near = noise(std::min(clip.size, clip.offset + clip.length + 4'096) - from, clip.size);
-        CutRequest request{dir / "source.vob", dir / "clip.vob", clip.d, clip.start, clip.end, Replace::Allowed};
-        QVERIFY(writeFile(request.source, near, from, clip.size) && writeFile(request.target, QByteArray(9'999, 'x')));
-        QVERIFY(::symlink(request.source, dir / "symlink") == 0 && ::link(request.source, dir / "hardlink") == 0);
+        const QByteArray source = dir / "source.vob";
+        CutRequest request{{source}, dir / "clip.vob", clip.d, clip.start, clip.end, Replace::Allowed};
+        QVERIFY(writeFile(source, near, from, clip.size) && writeFile(request.target, QByteArray(9'999, 'x')));
+        QVERIFY(::symlink(source, dir / "symlink") == 0 && ::link(source, dir / "hardlink") == 0);
         Progress progress;
         ClipCutter cutter(progress, [&] { if (fault == Cancel) cutter.cancel(); });
         cutter.useKernelCopy = clip.kernelCopy;
         switch (fault) {
-        case SourceIsFolder: request.source = dir.path; break;
+        case SourceIsFolder: request.sources = {dir.path}; break;
         case NoTargetFolder: request.target = dir / "nowhere/clip.vob"; break;
         case SymlinkToSource: request.target = dir / "symlink"; break;
         case HardLinkToSource: request.target = dir / "hardlink"; break;
@@ -277,10 +278,10 @@ private slots:
             if (writes == 1 && setup == "directory appears")
                 ::mkdir(target, 0755);
             if (writes == 1 && setup == "second cut")
-                second.cut({sourcePath, target, 3, 0, 1});
+                second.cut({{sourcePath}, target, 3, 0, 1});
         };
         const QString outcome = outcomeOf([&] {
-            cutter.cut({sourcePath, target, 3, 1, 2, replace ? Replace::Allowed : Replace::Never});
+            cutter.cut({{sourcePath}, target, 3, 1, 2, replace ? Replace::Allowed : Replace::Never});
         }).replace(dir.dir.path() + "/", "");
         QVERIFY2(message.isEmpty() ? outcome.isEmpty() : outcome.startsWith(message), qPrintable(outcome));
         const std::map<QByteArray, QByteArray> files{{"clip", source.mid((1 << 20) - 1, (1 << 20) + 4097)}, // N = 257
@@ -316,7 +317,7 @@ private slots:
         cutter.onCommitStep = [&](CommitStep step) {
             steps << QString("%1 %2").arg(int(step)).arg(readRaw(dir / "c.vob").left(3));
         };
-        cutter.cut({dir / "s.vob", dir / "c.vob", 2, 0, 1, replace ? Replace::Allowed : Replace::Never});
+        cutter.cut({{dir / "s.vob"}, dir / "c.vob", 2, 0, 1, replace ? Replace::Allowed : Replace::Never});
         const QString clip = source.left(3);
         QCOMPARE(steps, QStringList({replace ? "0 old" : "0 non", "1 " + clip, "2 " + clip}));
     }
@@ -367,7 +368,7 @@ private slots:
         };
         if (script == "shrink")
             cutter.beforeWrite = [&](std::int64_t written) { if (written > 0) ::truncate(dir / "s.vob", 4 << 20); };
-        QCOMPARE(outcomeOf([&] { cutter.cut({dir / "s.vob", dir / "c.vob", 8, 1, 7}); }), message);
+        QCOMPARE(outcomeOf([&] { cutter.cut({{dir / "s.vob"}, dir / "c.vob", 8, 1, 7}); }), message);
         QCOMPARE(readRaw(dir / "c.vob"), message.isEmpty() ? source.mid((1 << 20) - 1, (6 << 20) + 4097) : "none");
         QCOMPARE(listing(dir.path), message.isEmpty() ? Names({"c.vob", "s.vob"}) : Names({"s.vob"}));
         QVERIFY2(script == "shrink" || calls > 0, "the scripted calls never happened");

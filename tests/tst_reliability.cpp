@@ -387,13 +387,13 @@ private slots:
             const QByteArray source = QFile::encodeName(dir.filePath("s.vob"));
             const QByteArray target = QFile::encodeName(at + "/c.vob");
             began = last = Clock::now();
-            cutter.cut({source, target, 64, 0, 4}); // 4 MiB: half a second, and the final flush
+            cutter.cut({{source}, target, 64, 0, 4}); // 4 MiB: half a second, and the final flush
             longestGap = std::max(longestGap, ms(Clock::now() - last));
             QCOMPARE(bytes(at + "/c.vob"), media.left(4 * MiB + 4097));
             QVERIFY(QFile::remove(at + "/c.vob"));
             cancel = true;
             began = last = Clock::now();
-            QVERIFY_THROWS_EXCEPTION(CutCancelled, cutter.cut({source, target, 64, 0, 63}));
+            QVERIFY_THROWS_EXCEPTION(CutCancelled, cutter.cut({{source}, target, 64, 0, 63}));
             stopped = ms(Clock::now() - cancelled);
         }
         const QString gap = who == "cli" ? "not seen from here" : QString::number(longestGap, 'f', 1) + " ms";

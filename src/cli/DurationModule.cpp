@@ -9,7 +9,7 @@ namespace morvane {
 
 namespace {
 
-using ReadDuration = int (*)(const char *, double *, char *, std::size_t);
+using ReadDuration = int (*)(const char *const *, int, double *, char *, std::size_t);
 
 std::string executableDir()
 {
@@ -37,19 +37,23 @@ void *loadModule()
 
 } // namespace
 
-double readDurationThroughPlayer(const std::string &path)
+double readDurationThroughPlayer(const std::vector<std::string> &paths)
 {
-    // The player takes names as text; one that does not survive the trip
-    // would be a different file.
-    if (QFile::encodeName(QFile::decodeName(QByteArray::fromStdString(path))).toStdString() != path)
-        throw DurationUnavailable("the media player cannot open a name that is not valid text");
+    std::vector<const char *> names;
+    for (const std::string &path : paths) {
+        // The player takes names as text; one that does not survive the trip
+        // would be a different file.
+        if (QFile::encodeName(QFile::decodeName(QByteArray::fromStdString(path))).toStdString() != path)
+            throw DurationUnavailable("the media player cannot open a name that is not valid text");
+        names.push_back(path.c_str());
+    }
     static void *const module = loadModule();
     const auto read = reinterpret_cast<ReadDuration>(::dlsym(module, "morvane_read_duration"));
     if (!read)
         throw DurationUnavailable("the media player module has no duration reader");
     double seconds = 0;
     char error[1024] = "";
-    if (read(path.c_str(), &seconds, error, sizeof error) != 0)
+    if (read(names.data(), int(names.size()), &seconds, error, sizeof error) != 0)
         throw DurationUnavailable(error);
     return seconds;
 }

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace morvane {
 
@@ -12,8 +13,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Seconds as the player reports them; path is the name's bytes. Throws
-// DurationUnavailable with the player's reason.
-double readDurationThroughPlayer(const std::string &path);
+// Seconds as the player reports them for the files played one after another
+// as one stream; the names are bytes. Throws DurationUnavailable with the
+// player's reason.
+double readDurationThroughPlayer(const std::vector<std::string> &paths);
 
 } // namespace morvane

@@ -9,11 +9,14 @@
 #include <cstdio>
 #include <exception>
 
-extern "C" __attribute__((visibility("default"))) int morvane_read_duration(const char *path, double *seconds,
-                                                                            char *error, std::size_t errorSize)
+extern "C" __attribute__((visibility("default"))) int morvane_read_duration(const char *const *paths, int count,
+                                                                            double *seconds, char *error,
+                                                                            std::size_t errorSize)
 {
     try {
-        *seconds = morvane::readDuration(QFile::decodeName(path));
+        if (count != 1)
+            throw morvane::PlayerError("the player reads the duration of one file at a time");
+        *seconds = morvane::readDuration(QFile::decodeName(paths[0]));
         return 0;
     } catch (const std::exception &e) {
         std::snprintf(error, errorSize, "%s", e.what());

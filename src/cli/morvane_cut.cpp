@@ -1,6 +1,6 @@
 // morvane-cut: the window's cutting engine on the command line.
 //
-//   morvane-cut [--duration SECONDS] --start START --end END [--force] SOURCE TARGET
+//   morvane-cut [--precise] [--duration SECONDS] --start START --end END [--force] SOURCE... TARGET
 //
 // Exit status: 0 when the clip is complete, 1 when the cut failed, 2 when the
 // command was refused before any cut, 130 when interrupted.
@@ -30,10 +30,13 @@ namespace {
 using namespace morvane;
 
 const char kUsage[] =
-    "usage: morvane-cut [--duration SECONDS] --start START --end END [--force] SOURCE TARGET\n"
+    "usage: morvane-cut [--precise] [--duration SECONDS] --start START --end END [--force] SOURCE... TARGET\n"
     "Copies the byte range of SOURCE between START and END (whole seconds) to TARGET,\n"
     "taking the byte rate as SOURCE's length over SECONDS. Without --duration the media\n"
-    "player reads it from SOURCE. --force replaces an existing TARGET, if it is a file.\n";
+    "player reads it from SOURCE. With --precise the clip runs from the DVD navigation\n"
+    "pack at or before START to the one at or after END, and no duration is needed.\n"
+    "Several SOURCEs (the VTS_xx_1.VOB .. parts of a DVD title) are read as one stream\n"
+    "in the order given. --force replaces an existing TARGET, if it is a file.\n";
 
 // A command line that asks for something this tool will not do.
 class Refusal : public std::runtime_error {
@@ -45,9 +48,10 @@ struct Options {
     std::optional<std::int32_t> duration;
     std::optional<std::int32_t> start;
     std::optional<std::int32_t> end;
-    QByteArray source; // the bytes given, never decoded
+    QByteArrayList sources; // the bytes given, never decoded
     QByteArray target;
     bool force = false;
+    bool precise = false;
     bool help = false;
 };
 
@@ -106,6 +110,8 @@ Options parseOptions(int argc, char **argv)
             optionsEnded = true;
         } else if (arg == "--force") {
             options.force = true;
+        } else if (arg == "--precise") {
+            options.precise = true;
         } else if (arg == "--help" || arg == "-h") {
             options.help = true;
         } else if (!takeValue("--duration", arg, i, argc, argv, options.duration)
@@ -118,10 +124,10 @@ Options parseOptions(int argc, char **argv)
         return options;
     if (!options.start || !options.end)
         throw Refusal("--start and --end are required.");
-    if (paths.size() != 2)
+    if (paths.size() < 2)
         throw Refusal("expected SOURCE and TARGET, got " + std::to_string(paths.size()) + " path(s).");
-    options.source = paths[0];
-    options.target = paths[1];
+    options.sources = QByteArrayList(paths.begin(), paths.end() - 1);
+    options.target = paths.back();
     if (*options.start >= *options.end)
         throw Refusal("the start (" + std::to_string(*options.start) + ") must be less than the end ("
                       + std::to_string(*options.end) + ").");
@@ -131,18 +137,25 @@ Options parseOptions(int argc, char **argv)
 // D, in whole seconds: as given, or as the window's player reads it. The
 // player takes names as text, so it is asked only about a name that text
 // holds exactly.
-std::int32_t durationSeconds(const std::optional<std::int32_t> &option, const QByteArray &source)
+std::int32_t durationSeconds(const Options &options)
 {
-    if (option)
-        return *option;
-    if (QFile::encodeName(QFile::decodeName(source)) != source)
-        throw Refusal("cannot read the duration of " + quotedName(source)
-                      + ": the media player cannot open a name that is not text; give it with --duration.");
+    if (options.duration)
+        return *options.duration;
+    if (options.precise)
+        return 0; // the precise cut reads its times from the stream
+    std::vector<std::string> paths;
+    for (const QByteArray &source : options.sources) {
+        if (QFile::encodeName(QFile::decodeName(source)) != source)
+            throw Refusal("cannot read the duration of " + quotedName(source)
+                          + ": the media player cannot open a name that is not text; give it with --duration.");
+        paths.push_back(source.toStdString());
+    }
+    const std::string named = quotedName(options.sources.front())
+                              + (paths.size() > 1 ? " and the parts after it" : "");
     try {
-        return RoundSeconds(readDurationThroughPlayer(source.toStdString()));
+        return RoundSeconds(readDurationThroughPlayer(paths));
     } catch (const std::exception &e) {
-        throw Refusal("cannot read the duration of " + quotedName(source) + " (" + e.what()
-                      + "); give it with --duration.");
+        throw Refusal("cannot read the duration of " + named + " (" + e.what() + "); give it with --duration.");
     }
 }
 
@@ -151,7 +164,7 @@ std::int32_t durationSeconds(const std::optional<std::int32_t> &option, const QB
 void refuseTarget(const Options &options)
 {
     try {
-        if (inspectTarget(options.source, options.target) == TargetState::File && !options.force)
+        if (inspectTarget(options.sources, options.target) == TargetState::File && !options.force)
             throw Refusal(quotedName(options.target) + " already exists; add --force to replace it.");
     } catch (const TargetRefused &e) {
         throw Refusal(e.what());
@@ -255,8 +268,9 @@ int run(int argc, char **argv, TerminalBar *bar)
         return 0;
     }
     refuseTarget(options);
-    const CutRequest request{options.source, options.target, durationSeconds(options.duration, options.source),
-                             *options.start, *options.end, options.force ? Replace::Allowed : Replace::Never};
+    const CutRequest request{options.sources, options.target, durationSeconds(options), *options.start, *options.end,
+                             options.force ? Replace::Allowed : Replace::Never,
+                             options.precise ? CutMethod::Precise : CutMethod::ByteRate};
 
     Progress progress(bar);
     ClipCutter cutter(progress, [&cutter] {
@@ -264,8 +278,9 @@ int run(int argc, char **argv, TerminalBar *bar)
             cutter.cancel();
     });
     catchInterrupts();
+    CutResult clip;
     try {
-        cutter.cut(request);
+        clip = cutter.cut(request);
     } catch (const TargetTaken &) {
         // Taken since the check above, but before the copy: still a refusal.
         if (progress.began)
@@ -276,6 +291,9 @@ int run(int argc, char **argv, TerminalBar *bar)
         bar->finish();
         bar->endLine();
     }
+    if (options.precise)
+        std::fprintf(stderr, "morvane-cut: the clip covers %.2f s to %.2f s, %lld bytes.\n", clip.startTime,
+                     clip.endTime, static_cast<long long>(clip.length));
     return 0;
 }
 

@@ -53,7 +53,7 @@ void Form1::Command7_Click()
 
         // A name that did not exist when chosen is claimed as new: a file
         // that appears there meanwhile is kept. Only a Yes allows replacing.
-        const TargetState found = target == source ? TargetState::File : inspectTarget(source, target);
+        const TargetState found = target == source ? TargetState::File : inspectTarget({source}, target);
         if (target == source) {
             dialogs_.message(QStringLiteral("Cannot overwrite file in use..."));
         } else if (found == TargetState::File
@@ -66,7 +66,7 @@ void Form1::Command7_Click()
             // Whatever leaves this block, closing the window must not reach
             // a cutter that is gone.
             const auto forget = qScopeGuard([this] { activeCut_ = nullptr; });
-            cutter.cut({source, target, duration, state.StartSecond, state.EndSecond,
+            cutter.cut({{source}, target, duration, state.StartSecond, state.EndSecond,
                         found == TargetState::File ? Replace::Allowed : Replace::Never});
             finished = true;
         }

@@ -1,7 +1,9 @@
 #include "files/engine/ClipCutter.h"
 
+#include "files/engine/ByteSource.h"
 #include "files/engine/Fd.h"
 #include "files/engine/FileName.h"
+#include "files/engine/PrecisePlan.h"
 #include "files/engine/Writeback.h"
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace morvane {
 
@@ -65,6 +68,111 @@ OpenSource openSource(const QByteArray &path)
     return source;
 }
 
+} // namespace
+
+// The sources of a cut, open for its whole length and read as one stream.
+class SourceParts {
+public:
+    using Copiers = std::vector<std::unique_ptr<RangeCopier>>;
+
+    explicit SourceParts(const QByteArrayList &names)
+    {
+        if (names.isEmpty())
+            throw CutError("No source file was given.");
+        for (const QByteArray &name : names) {
+            parts_.push_back({name, openSource(name), size_});
+            size_ += parts_.back().opened.status.st_size;
+        }
+    }
+
+    std::int64_t size() const { return size_; }
+    const OpenSource &first() const { return parts_.front().opened; }
+
+    // Each part is the source that the target may not be.
+    void refuseAsTarget(const QByteArray &target) const
+    {
+        for (const Part &part : parts_)
+            examineTarget(target, part.opened.fd.get(), part.opened.status);
+    }
+
+    std::unique_ptr<ByteSource> reader() const
+    {
+        std::vector<SourcePart> pieces;
+        for (const Part &part : parts_)
+            pieces.push_back({part.opened.fd.get(), part.opened.status.st_size, part.name.toStdString()});
+        return std::make_unique<JoinedByteSource>(std::move(pieces));
+    }
+
+    // Copies a range of the stream, a part at a time, each in the kernel where
+    // it can be.
+    void copy(Copiers &copiers, std::int64_t from, std::int64_t to, std::int64_t length) const
+    {
+        for (std::size_t i = 0; i < parts_.size() && length > 0; ++i) {
+            const std::int64_t end = parts_[i].start + parts_[i].opened.status.st_size;
+            if (from >= end)
+                continue;
+            const std::int64_t piece = std::min(length, end - from);
+            copiers[i]->copy(from - parts_[i].start, to, piece);
+            from += piece, to += piece, length -= piece;
+        }
+    }
+
+    Copiers copiers(int targetFd, bool inKernel, const CopyCalls &calls) const
+    {
+        Copiers result;
+        for (const Part &part : parts_)
+            result.push_back(std::make_unique<RangeCopier>(part.opened.fd.get(), targetFd, inKernel, calls));
+        return result;
+    }
+
+    // A part that changed size or left its name while it was read: the clip
+    // would not be the range that was planned, or of the file the user named.
+    void checkUnchanged() const
+    {
+        for (const Part &part : parts_) {
+            struct stat now {}, named {};
+            if (::fstat(part.opened.fd.get(), &now) != 0 || now.st_size != part.opened.status.st_size)
+                throw CutError("The source " + quotedName(part.name) + " changed size while it was being read.");
+            if (::stat(part.name.constData(), &named) != 0 || named.st_dev != now.st_dev
+                || named.st_ino != now.st_ino)
+                throw CutError("The source " + quotedName(part.name) + " was moved or deleted while it was being read.");
+        }
+    }
+
+private:
+    struct Part {
+        QByteArray name;
+        OpenSource opened;
+        std::int64_t start; // where the part begins in the stream
+    };
+    std::vector<Part> parts_;
+    std::int64_t size_ = 0;
+};
+
+namespace {
+
+// The precise plan in the byte-rate plan's terms: progress runs over the
+// bytes themselves.
+ClipPlan planPrecisely(const SourceParts &sources, const CutRequest &request, CutResult &result)
+{
+    const std::unique_ptr<ByteSource> reader = sources.reader();
+    PreciseClip clip;
+    try {
+        clip = planPreciseClip(*reader, request.startSecond, request.endSecond);
+    } catch (const PlanError &e) {
+        throw CutError(e.what());
+    } catch (const SourceReadError &e) {
+        throw CutError(e.what());
+    }
+    result.startTime = clip.startTime;
+    result.endTime = clip.endTime;
+    ClipPlan plan;
+    plan.offset = clip.offset;
+    plan.length = clip.length;
+    plan.progressMaximum = plan.progressFinal = clip.length;
+    return plan;
+}
+
 std::int64_t scaledProgress(const ClipPlan &plan, std::int64_t copied)
 {
     const double share = static_cast<double>(copied) / static_cast<double>(plan.length);
@@ -73,10 +181,12 @@ std::int64_t scaledProgress(const ClipPlan &plan, std::int64_t copied)
 
 } // namespace
 
-TargetState inspectTarget(const QByteArray &source, const QByteArray &target)
+TargetState inspectTarget(const QByteArrayList &sources, const QByteArray &target)
 {
-    const OpenSource opened = openSource(source);
-    return examineTarget(target, opened.fd.get(), opened.status).exists ? TargetState::File : TargetState::Missing;
+    const SourceParts parts(sources);
+    parts.refuseAsTarget(target);
+    return examineTarget(target, parts.first().fd.get(), parts.first().status).exists ? TargetState::File
+                                                                                       : TargetState::Missing;
 }
 
 ClipCutter::ClipCutter(ProgressSink &progress, std::function<void()> letEventsRun)
@@ -84,23 +194,31 @@ ClipCutter::ClipCutter(ProgressSink &progress, std::function<void()> letEventsRu
 {
 }
 
-void ClipCutter::cut(const CutRequest &request)
+CutResult ClipCutter::cut(const CutRequest &request)
 {
     cancelRequested_ = false;
-    const OpenSource source = openSource(request.source);
-    const ClipPlan plan = planClip(source.status.st_size, request.durationSeconds,
-                                   request.startSecond, request.endSecond);
-    TargetClaim target(request.target, request.replace, source.fd.get(), source.status);
+    const SourceParts sources(request.sources);
+    CutResult result{0, 0, double(request.startSecond), double(request.endSecond)};
+    const ClipPlan plan = request.method == CutMethod::Precise
+                              ? planPrecisely(sources, request, result)
+                              : planClip(sources.size(), request.durationSeconds, request.startSecond,
+                                         request.endSecond);
+    sources.refuseAsTarget(request.target);
+    TargetClaim target(request.target, request.replace, sources.first().fd.get(), sources.first().status);
     progress_.setMaximum(plan.progressMaximum);
     progress_.setValue(0);
-    copyClip(source.fd.get(), target.fd(), plan);
+    copyClip(sources, target.fd(), plan);
+    sources.checkUnchanged();
     target.commit(onCommitStep);
     progress_.setValue(plan.progressFinal);
+    result.offset = plan.offset;
+    result.length = plan.length;
+    return result;
 }
 
-void ClipCutter::copyClip(int sourceFd, int targetFd, const ClipPlan &plan)
+void ClipCutter::copyClip(const SourceParts &sources, int targetFd, const ClipPlan &plan)
 {
-    RangeCopier copier(sourceFd, targetFd, useKernelCopy, copyCalls);
+    SourceParts::Copiers copiers = sources.copiers(targetFd, useKernelCopy, copyCalls);
     Writeback writeback(targetFd);
     PieceSizer pieces;
     std::int64_t copied = 0;
@@ -111,7 +229,7 @@ void ClipCutter::copyClip(int sourceFd, int targetFd, const ClipPlan &plan)
     auto copyPiece = [&](std::int64_t piece) {
         const auto began = Clock::now();
         announceWrite(copied);
-        copier.copy(plan.offset + copied, copied, piece);
+        sources.copy(copiers, plan.offset + copied, copied, piece);
         writeback.start(piece);
         pieces.record(piece, Clock::now() - began);
         copied += piece;

@@ -1,21 +1,32 @@
 #pragma once
-// Cuts a time range out of a source file by byte range: the byte rate is the
-// file's length over its duration in whole seconds. The clip is written
-// beside the target and given its name only when whole and on disk. Knows
-// nothing of widgets. Names are bytes, used as given.
+// Cuts a time range out of a source by byte range, either at the source's
+// average byte rate (its length over its duration in whole seconds) or
+// precisely, on the VOBUs the stream's own navigation data marks out. The
+// clip is written beside the target and given its name only when whole and
+// on disk. Knows nothing of widgets. Names are bytes, used as given.
 
 #include "files/engine/CutError.h"
 #include "files/engine/RangeCopier.h"
 #include "files/engine/TargetClaim.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <cstdint>
 #include <functional>
 
 namespace morvane {
 
+class SourceParts;
+
+enum class CutMethod {
+    ByteRate, // the marks at the average byte rate: the default
+    Precise,  // whole VOBUs around the marks, found from the NAV packs
+};
+
 struct CutRequest {
-    QByteArray source;
+    // One file, or the parts of a DVD title, read one after another as one
+    // stream. Every part counts as the source that a target may not be.
+    QByteArrayList sources;
     QByteArray target;
     std::int32_t durationSeconds = 0; // D
     std::int32_t startSecond = 0;
@@ -23,6 +34,16 @@ struct CutRequest {
     // Never: the target must be a new name, and stays whatever appears there
     // meanwhile. Allowed: an existing file is replaced in one step.
     Replace replace = Replace::Never;
+    CutMethod method = CutMethod::ByteRate;
+};
+
+// What a finished cut copied: the byte range of the joined sources and, for a
+// precise cut, the seconds it covers on the stream's timeline.
+struct CutResult {
+    std::int64_t offset = 0;
+    std::int64_t length = 0;
+    double startTime = 0;
+    double endTime = 0;
 };
 
 // Where the clip lies in the source, in 0-based bytes.
@@ -48,7 +69,7 @@ enum class TargetState { Missing, File };
 // replaces. Throws CutError for a source that cannot be read, for a target
 // that is anything else ("... is a directory"), and TargetInUse for the
 // source itself or a file that cannot be told apart from it.
-TargetState inspectTarget(const QByteArray &source, const QByteArray &target);
+TargetState inspectTarget(const QByteArrayList &sources, const QByteArray &target);
 
 class ProgressSink {
 public:
@@ -67,7 +88,7 @@ public:
     // Writes the clip; throws CutError (CutCancelled after cancel(),
     // TargetTaken, TargetInUse). Each call starts afresh, with no cancel
     // pending.
-    void cut(const CutRequest &request);
+    CutResult cut(const CutRequest &request);
 
     void cancel() { cancelRequested_ = true; }
 
@@ -82,7 +103,7 @@ public:
     std::function<void(CommitStep)> onCommitStep;
 
 private:
-    void copyClip(int sourceFd, int targetFd, const ClipPlan &plan);
+    void copyClip(const SourceParts &sources, int targetFd, const ClipPlan &plan);
     void announceWrite(std::int64_t written);
     void runEvents();
 
