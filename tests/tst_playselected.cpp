@@ -54,7 +54,7 @@ private slots:
         if (from != "paused")
             w.click(from == "playing" ? f.Command1 : f.Command2);
         w.dialogs.openAnswers << "/m/b.vob";
-        w.player.clearCalls();
+        w.player.commands.clear();
 
         const QHash<QString, QPushButton *> buttons{{"Pause", f.Command1}, {"Stop", f.Command2}, {"Open", f.Command4},
                                                     {"End", f.Command6}, {"Selected", f.Command9}};
@@ -74,7 +74,7 @@ private slots:
 
         const char *states[] = {"closed", "stopped", "playing", "paused"};
         QTEST(QStringLiteral("%1 | %2 at %3 | %4 %5 | %6")
-                  .arg(w.player.commands().join(", "), states[int(w.player.state())])
+                  .arg(w.player.commands.join(", "), states[int(w.player.state())])
                   .arg(w.player.position())
                   .arg(f.Command1->text(), f.T->isActive() ? "on" : "off", w.dialogs.messages.join('/')),
               "outcome");

@@ -5,14 +5,6 @@
 
 namespace morvane::test {
 
-QStringList ScriptedPlayer::commands() const
-{
-    QStringList out = calls;
-    out.removeAll(QStringLiteral("Duration"));
-    out.removeAll(QStringLiteral("CurrentPosition"));
-    return out;
-}
-
 void ScriptedPlayer::requireFile() const
 {
     if (state_ == State::Closed)
@@ -21,7 +13,7 @@ void ScriptedPlayer::requireFile() const
 
 void ScriptedPlayer::setFileName(const QString &path)
 {
-    calls << QStringLiteral("FileName(%1)").arg(path);
+    commands << QStringLiteral("FileName(%1)").arg(path);
     if (const auto events = std::exchange(whileLoading, nullptr))
         events();
     state_ = refused.contains(path) ? State::Closed : State::Stopped;
@@ -34,7 +26,7 @@ void ScriptedPlayer::setFileName(const QString &path)
 
 void ScriptedPlayer::pause()
 {
-    calls << QStringLiteral("Pause");
+    commands << QStringLiteral("Pause");
     requireFile();
     if (state_ == State::Playing || state_ == State::Paused)
         state_ = state_ == State::Playing ? State::Paused : State::Playing;
@@ -42,7 +34,7 @@ void ScriptedPlayer::pause()
 
 void ScriptedPlayer::play()
 {
-    calls << QStringLiteral("Play");
+    commands << QStringLiteral("Play");
     requireFile();
     position_ = 0;
     state_ = State::Playing;
@@ -50,7 +42,7 @@ void ScriptedPlayer::play()
 
 void ScriptedPlayer::close()
 {
-    calls << QStringLiteral("Close");
+    commands << QStringLiteral("Close");
     state_ = State::Closed;
     fileName_.clear();
     position_ = 0;
@@ -58,14 +50,12 @@ void ScriptedPlayer::close()
 
 double ScriptedPlayer::duration()
 {
-    calls << QStringLiteral("Duration");
     requireFile();
     return duration_;
 }
 
 double ScriptedPlayer::currentPosition()
 {
-    calls << QStringLiteral("CurrentPosition");
     requireFile();
     if (state_ == State::Playing) {
         position_ = std::min(duration_, position_ + step);
@@ -79,7 +69,7 @@ double ScriptedPlayer::currentPosition()
 
 void ScriptedPlayer::seek(double seconds)
 {
-    calls << QStringLiteral("Seek(%1)").arg(seconds);
+    commands << QStringLiteral("Seek(%1)").arg(seconds);
     requireFile();
     position_ = std::clamp(seconds, 0.0, duration_);
 }

@@ -27,11 +27,8 @@ public:
     // real player loads; used once.
     std::function<void()> whileLoading;
 
-    // Every call, e.g. "FileName(/a.vob)", "Play", "Seek(0)", "Duration".
-    QStringList calls;
-    // The calls that change the player: no Duration or CurrentPosition.
-    QStringList commands() const;
-    void clearCalls() { calls.clear(); }
+    // Every command, e.g. "FileName(/a.vob)", "Play", "Seek(0)"; reads are not recorded.
+    QStringList commands;
 
     State state() const { return state_; }
     QString fileName() const { return fileName_; }
