@@ -43,19 +43,18 @@ struct WindowFixture {
             click(button);
         }
     }
-    // Which editing controls take clicks ("free": all, "locked": none), and
-    // the slider's value.
+    // Which editing controls take clicks ("free": all, "locked": none, else
+    // their captions), and the slider's value.
     QString editing() const
     {
         const Form1 &f = *form;
-        const QList<std::pair<QString, QWidget *>> controls{{"Play", f.Command1}, {"Stop", f.Command2},
-            {"Open", f.Command4}, {"Start", f.Command5}, {"End", f.Command6}, {"Save", f.Command7},
-            {"Selected", f.Command9}, {"slider", f.H}};
+        const QList<QWidget *> controls{f.Command1, f.Command2, f.Command4, f.Command5,
+                                        f.Command6, f.Command7, f.Command9, f.H};
         QStringList on;
-        for (const auto &[name, control] : controls)
-            if (control->isEnabled())
-                on << name;
-        const QString which = on.isEmpty() ? "locked" : on.size() == controls.size() ? "free" : on.join(' ');
+        for (QWidget *c : controls)
+            if (c->isEnabled())
+                on << (c == f.H ? QString("slider") : c->property("text").toString());
+        const QString which = on.isEmpty() ? "locked" : on.size() == controls.size() ? "free" : on.join(", ");
         return which + " at " + QString::number(f.H->value());
     }
 };
