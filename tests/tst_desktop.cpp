@@ -88,9 +88,9 @@ struct Window {
         }
         player.setPosition(42);
         form->T_Timer();
-        player.speed = 20; // Play Selected's two seconds pass in a tenth of one
+        player.step = 0.5; // each position read moves Play Selected half a second on
         dialogs.openAnswers << QFile::decodeName(file("b.vob"));
-        player.clearCalls();
+        player.commands.clear();
     }
     // Drags mime over target and drops it; whether the window took it, after the queued open has run.
     bool drop(QMimeData *mime, QWidget *target = nullptr)
@@ -125,9 +125,9 @@ QString shown(const Window &w)
                        QStringLiteral("marks %1-%2 lines %3-%4")
                            .arg(f.state.StartSecond).arg(f.state.EndSecond).arg(f.Line1->X1()).arg(f.Line2->X1()),
                        f.Label7->text(), f.Label9->text(), f.Label3->text(), f.Label4->text(),
-                       "player: " + w.player.commands().join(' '),
-                       QStringLiteral("asked open %1 save %2").arg(w.dialogs.openRequests.size())
-                           .arg(w.dialogs.saveRequests.size()),
+                       "player: " + w.player.commands.join(' '),
+                       QStringLiteral("asked open %1 save %2").arg(w.dialogs.openDialogs.size())
+                           .arg(w.dialogs.saveDialogs.size()),
                        "said: " + w.dialogs.messages.join(" / ")}
         .join(" | ");
 }
@@ -275,7 +275,7 @@ private slots:
             w.player.refused << QFile::decodeName(path);
         w.form->openGivenFile(path);
         const QString got = QStringList{QFileInfo(w.form->state.SourceFile).fileName(), w.form->Command1->text(),
-                                        w.player.commands().join(' '), w.dialogs.messages.join(" / ")}
+                                        w.player.commands.join(' '), w.dialogs.messages.join(" / ")}
                                 .join(" | ").replace(w.dir.path(), "DIR");
         QCOMPARE(got, expected);
         QCOMPARE(w.form->Command4->isEnabled(), true); // unlocked after the load, whatever it gave
@@ -313,11 +313,11 @@ private slots:
         for (Window *w : {&byDialog, &byName}) {
             w->prepare();
             w->dialogs.openAnswers.clear();
-            w->dialogs.openRequests.clear();
+            w->dialogs.openDialogs.clear();
         }
         byDialog.open(byDialog.dir.path() + "/b.vob");
         byName.form->openGivenFile(QFile::encodeName(byName.dir.path()) + "/b.vob");
-        byDialog.dialogs.openRequests.clear();
+        byDialog.dialogs.openDialogs.clear();
         const QString viaDialog = shown(byDialog).replace(byDialog.dir.path(), "DIR");
         QCOMPARE(shown(byName).replace(byName.dir.path(), "DIR"), viaDialog);
         QVERIFY2(viaDialog.contains("player: Seek(0) Close FileName(DIR/b.vob) Play"), qPrintable(viaDialog));
@@ -363,7 +363,7 @@ private slots:
             mime->setUrls(list);
         const std::unique_ptr<QMimeData> owned(mime);
         const bool taken = w.drop(mime, target == "form" ? nullptr : control(*w.form, target));
-        const QString got = QStringList{taken ? "yes" : "no", w.player.commands().join(' '),
+        const QString got = QStringList{taken ? "yes" : "no", w.player.commands.join(' '),
                                         w.dialogs.messages.join(" / ")}.join(" | ").replace(w.dir.path(), "DIR");
         QCOMPARE(got, expected);
     }
@@ -425,13 +425,13 @@ private slots:
         dialogs.openAnswers << QStringLiteral("/m/a.vob");
         QTest::mouseClick(form.Command4, Qt::LeftButton);
         form.H->setValue(42);
-        player.clearCalls();
+        player.commands.clear();
         QWidget *page = form.WebBrowser1->focusProxy() ? form.WebBrowser1->focusProxy() : form.WebBrowser1;
         page->setFocus();
         QTRY_VERIFY(page->hasFocus());
         for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Right, Qt::Key_Home})
             QTest::keyClick(QApplication::focusWidget(), key);
-        QCOMPARE(QStringList({form.Command1->text(), QString::number(form.H->value()), player.commands().join(' ')}),
+        QCOMPARE(QStringList({form.Command1->text(), QString::number(form.H->value()), player.commands.join(' ')}),
                  QStringList({"Play", "0", "Pause Seek(47) Seek(0)"}));
     }
 
@@ -460,7 +460,7 @@ private slots:
         w.form->H->setValue(at); // where the last tick left it
         control(*w.form, focus)->setFocus();
         QTest::keyClick(control(*w.form, focus), Qt::Key(key));
-        QCOMPARE(QStringLiteral("%1 | %2").arg(w.form->H->value()).arg(w.player.commands().join(' ')), expected);
+        QCOMPARE(QStringLiteral("%1 | %2").arg(w.form->H->value()).arg(w.player.commands.join(' ')), expected);
         QVERIFY(w.form->H->toolTip().contains("Left and Right"));
     }
 
@@ -536,7 +536,7 @@ private slots:
         QCOMPARE(browsed.size(), 1);
         QCOMPARE(browsed.first().path(), QStringLiteral("/codecdownload.html"));
         QCOMPARE(f.Command1->text(), QStringLiteral("Play")); // Space went to the link, not to Play/Pause
-        QCOMPARE(w.player.commands(), QStringList());
+        QCOMPARE(w.player.commands, QStringList());
     }
 
     void accessibleNames()
