@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test bench screenshot clean
+.PHONY: all deps build run test bench screenshot package clean
 
 all: build
 
@@ -24,6 +24,10 @@ test: build
 
 bench: build
 	scripts/run-bench $(BUILD)
+
+# A Debian package in $(BUILD): apt install ./$(BUILD)/morvane_*.deb
+package: build
+	cmake --build $(BUILD) --target package
 
 screenshot: build
 	scripts/screenshot $(BUILD)

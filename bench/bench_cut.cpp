@@ -158,7 +158,8 @@ EngineRun runEngine(const Scratch &s, std::int32_t end)
         noteGap();
         ++run.callbacks;
     });
-    cutter.cut({QString::fromStdString(s.source), QString::fromStdString(s.target), kDuration, 1, end});
+    cutter.cut({{QByteArray::fromStdString(s.source)}, QByteArray::fromStdString(s.target), kDuration, 1, end,
+                Replace::Allowed});
     run.tailMs = std::chrono::duration<double, std::milli>(Clock::now() - last).count();
     noteGap();
     run.seconds = seconds(Clock::now() - began);
@@ -222,7 +223,8 @@ auto fresh(const Scratch &s, F &&run)
 
 Scratch makeScratch(const char *given)
 {
-    std::string base = given ? given : (std::getenv("MORVANE_BENCH_DIR") ? std::getenv("MORVANE_BENCH_DIR") : "/var/tmp");
+    const char *configured = std::getenv("MORVANE_BENCH_DIR");
+    std::string base = given ? given : configured ? configured : "/var/tmp";
     std::string pattern = base + "/morvane-bench-XXXXXX";
     if (!::mkdtemp(pattern.data()))
         die("cannot make a scratch folder in " + base);

@@ -1,127 +1,115 @@
-// Save as a user drives it: what is said, the window afterwards, the bytes on disk.
-#include "support/ScriptedDialogs.h"
-#include "support/ScriptedPlayer.h"
-#include "app/ui/Form1.h"
+// Save as a user drives it: what is said, the controls while it runs, the bytes on disk; and the real save dialog.
+#include "app/ui/QtDialogs.h"
 #include "playback/media/QtMediaPlayer.h"
+#include "support/Files.h"
+#include "support/WindowFixture.h"
 
+#include <QApplication>
 #include <QDesktopServices>
-#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
+#include <functional>
 
 using namespace morvane;
 using namespace morvane::test;
 
 namespace {
 
-struct Browser : QObject {
-    Q_OBJECT
-public:
-    Q_INVOKABLE void open(const QUrl &) { ++opened; }
-    int opened = 0;
-};
-
-QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(no file)");
-}
-
-// R = size / duration bytes a second; from byte R*start - 1 (the first for start 0),
-// 4096 * (R*(end - start) / 4096 + 1) + 1 bytes, cut short at the source's end.
-QByteArray clipOf(const QByteArray &source, qint64 duration, qint64 start, qint64 end)
-{
-    const qint64 r = source.size() / duration;
-    return source.mid(start == 0 ? 0 : r * start - 1, 4096 * (r * (end - start) / 4096 + 1) + 1);
-}
-
-// The window with a copy of a test media file opened as source.vob ("" opens
-// nothing): dvd.vob on the real player, the rest on the scripted one, at 100 s.
-struct SaveWindow {
-    std::unique_ptr<MediaPlayer> player;
-    ScriptedDialogs dialogs;
-    ScriptedWebPanel web;
-    std::unique_ptr<Form1> form;
+// A copy of a test media file opened as source.vob: dvd.vob on the real player, the rest on the scripted one at
+// 100 s. A second Open opens clip.vob.
+struct SaveWindow : WindowFixture {
     QTemporaryDir dir;
     QString source = dir.filePath("source.vob"), clip = dir.filePath("clip.vob");
     QByteArray bytes;
 
-    SaveWindow(const QString &media, int start, int end)
-        : player(media == "dvd.vob" ? std::unique_ptr<MediaPlayer>(new QtMediaPlayer) : std::make_unique<ScriptedPlayer>()),
-          form(std::make_unique<Form1>(*player, dialogs, web))
+    explicit SaveWindow(const QString &media)
+        : WindowFixture(media == "dvd.vob" ? std::unique_ptr<MediaPlayer>(new QtMediaPlayer) : nullptr)
     {
         QFile::copy(MORVANE_TEST_MEDIA "/" + media, source);
-        bytes = contents(source);
-        form->show();
-        dialogs.openAnswers << source << clip; // the clip for a second Open
-        if (!media.isEmpty())
-            click(form->Command4);
-        form->state.StartSecond = start;
-        form->state.EndSecond = end;
+        bytes = readFile(source);
+        dialogs.openAnswers << source << clip;
+        click(form->Command4);
     }
-    void click(QWidget *w) { QTest::mouseClick(w, Qt::LeftButton); }
 };
 
-// target: "" cancels; old: the answer to replacing an older file there; emptied: the source, after Open.
-struct SaveCase { QString media; int start, end; QString target, old; bool emptied; QString message; };
+// setup: "reopen" opens another file after marking, "emptied" empties the source; target: "" cancels; old: the
+// answer about an older file there; offset and length of the clip in the 200000 bytes of random.bin, 2000 a
+// second (-1: not checked).
+struct SaveCase { QString media; int start, end; QString setup, target, old, message; qint64 offset, length; };
 
 } // namespace
 
 class TestSave : public QObject {
     Q_OBJECT
+    int browsed = 0;
+public slots:
+    void openInBrowser(const QUrl &) { ++browsed; } // stands in for the system's browser
 private slots:
     void save_data()
     {
         QTest::addColumn<SaveCase>("c");
-        QTest::newRow("start equals end") << SaveCase{"random.bin", 10, 10, "clip.vob", "", false, "Wrong Selection"};
-        QTest::newRow("both 0") << SaveCase{"random.bin", 0, 0, "clip.vob", "", false, "Wrong Selection"};
-        QTest::newRow("no file: nothing said") << SaveCase{"", 0, 10, "clip.vob", "", false, ""};
-        QTest::newRow("from the first byte") << SaveCase{"random.bin", 0, 5, "clip.vob", "", false, "Clip Saved"};
-        QTest::newRow("cut short at the end") << SaveCase{"random.bin", 10, 100, "clip.vob", "", false, "Clip Saved"};
-        QTest::newRow("cancelled") << SaveCase{"random.bin", 10, 20, "", "", false, ""};
-        QTest::newRow("source through a link") << SaveCase{"random.bin", 10, 20, "link.vob", "", false, "Cannot overwrite file in use..."};
-        QTest::newRow("No keeps the old file") << SaveCase{"random.bin", 10, 20, "clip.vob", "No", false, ""};
-        QTest::newRow("Yes replaces it") << SaveCase{"random.bin", 10, 20, "clip.vob", "Yes", false, "Clip Saved"};
-        QTest::newRow("copy fails") << SaveCase{"random.bin", 10, 20, "clip.vob", "Yes", true, "The clip was not saved."};
-        QTest::newRow("DVD clip that plays") << SaveCase{"dvd.vob", 0, 3, "clip.vob", "", false, "Clip Saved"};
-        QTest::newRow("DVD clip from inside an audio packet") << SaveCase{"dvd.vob", 2, 7, "clip.vob", "", false, "Clip Saved"};
+        const QString random = "random.bin", clip = "clip.vob", saved = "Clip Saved";
+        QTest::newRow("start equals end") << SaveCase{random, 10, 10, "", clip, "", "Wrong Selection", 0, 0};
+        QTest::newRow("marks of the file before")
+            << SaveCase{random, 10, 20, "reopen", clip, "", "Wrong Selection", 0, 0};
+        QTest::newRow("from the first byte") << SaveCase{random, 0, 5, "", clip, "", saved, 0, 3 * 4096 + 1};
+        QTest::newRow("cut short at the end") << SaveCase{random, 10, 100, "", clip, "", saved, 19999, 180001};
+        QTest::newRow("cancelled") << SaveCase{random, 10, 20, "", "", "", "", 0, 0};
+        QTest::newRow("source through a link")
+            << SaveCase{random, 10, 20, "", "link.vob", "", "Cannot overwrite file in use...", 0, 0};
+        QTest::newRow("No keeps the old file") << SaveCase{random, 10, 20, "", clip, "No", "", 0, 0};
+        QTest::newRow("Yes replaces it") << SaveCase{random, 10, 20, "", clip, "Yes", saved, 19999, 5 * 4096 + 1};
+        QTest::newRow("copy fails")
+            << SaveCase{random, 10, 20, "emptied", clip, "Yes", "The clip was not saved.", 0, 0};
+        QTest::newRow("DVD clip that plays") << SaveCase{"dvd.vob", 0, 3, "", clip, "", saved, -1, 0};
+        QTest::newRow("DVD clip from inside an audio packet") << SaveCase{"dvd.vob", 2, 7, "", clip, "", saved, -1, 0};
     }
     void save()
     {
         QFETCH(SaveCase, c);
-        SaveWindow w(c.media, c.start, c.end);
+        SaveWindow w(c.media);
+        Form1 &f = *w.form;
         const QString target = w.dir.filePath(c.target);
+        const QByteArray old = w.bytes.left(100'000);
         QVERIFY(QFile::link(w.source, w.dir.filePath("link.vob")));
-        QVERIFY(c.old.isEmpty() || (QFile::copy(w.source, target) && QFile::resize(target, 100'000))); // longer than any clip
-        QVERIFY(!c.emptied || QFile::resize(w.source, 0));
-        w.form->Cdlg.FileName = "earlier.vob";
-        const QString caption = w.form->windowTitle();
+        QVERIFY(c.old.isEmpty() || writeFile(target, old));
+        w.mark(c.start, c.end);
+        if (c.setup == "reopen")
+            w.click(f.Command4);
+        QVERIFY(c.setup != "emptied" || QFile::resize(w.source, 0));
+        f.Cdlg.FileName = "earlier.vob";
+        const QString before = w.editing(), caption = f.windowTitle();
         w.dialogs.saveAnswers << (c.target.isEmpty() ? std::nullopt : std::optional(target));
         w.dialogs.yesNoAnswers << (c.old == "Yes");
+        QString during; // when the copy first lets events run
+        QTimer::singleShot(0, &f, [&] { during = w.editing(); });
 
-        w.click(w.form->Command7);
+        w.click(f.Command7);
 
-        const bool asked = !c.media.isEmpty() && c.message != "Wrong Selection", saved = c.message == "Clip Saved";
-        QCOMPARE(w.dialogs.saveRequests.size(), asked ? 1 : 0);
-        for (const auto &r : w.dialogs.saveRequests)
-            QCOMPARE(QStringList({r.title, r.filter, QString::number(r.filterIndex)}), QStringList({"Save", "VOB Files(*.vob)|*.vob|All Files (*.*)|*.*", "1"}));
-        QCOMPARE(w.dialogs.questions, c.old.isEmpty() ? QStringList() : QStringList{"File already exist.Overwrite?"});
-        QCOMPARE(w.dialogs.messages.size(), c.message.isEmpty() ? 0 : 1);
-        QCOMPARE(w.dialogs.messages.value(0).section('\n', 0, 0), c.message);
-        QVERIFY2(!c.emptied || !w.dialogs.messages[0].section('\n', 1).trimmed().isEmpty(), "says why");
-        if (!c.message.startsWith("Cannot")) // else the target is the source
-            QVERIFY(contents(target) == (saved ? clipOf(w.bytes, w.form->H->maximum(), c.start, c.end) : c.old.isEmpty() ? "(no file)" : w.bytes.left(100'000)));
-        QCOMPARE(w.form->Cdlg.FileName, saved ? target : asked ? QString() : "earlier.vob");
-        QCOMPARE(w.form->windowTitle(), asked ? "Morvane" : caption);
-        QCOMPARE(w.form->pb->value(), 0);
-        QVERIFY(w.form->Command1->isEnabled() && w.form->Command7->isEnabled() && w.form->H->isEnabled());
-        QCOMPARE(w.form->state.StartSecond, c.start);
+        const bool asked = c.message != "Wrong Selection", saved = c.message == "Clip Saved";
+        const QString dialog = "Save; VOB Files(*.vob)|*.vob|All Files (*.*)|*.*; 1; earlier.vob";
+        QCOMPARE(w.dialogs.saveDialogs.join(" / "), asked ? dialog : "");
+        QCOMPARE(w.dialogs.questions.join(" / "), c.old.isEmpty() ? "" : "File already exist.Overwrite?");
+        QCOMPARE(w.dialogs.messages.join('/').section('\n', 0, 0), c.message);
+        const QString said = w.dialogs.messages.value(0);
+        QVERIFY2(c.setup != "emptied" || said.count('\n') == 1, qPrintable(said)); // and why
+        if (c.offset >= 0 && !c.message.startsWith("Cannot")) // else the target is the source
+            QCOMPARE(readFile(target), saved ? w.bytes.mid(c.offset, c.length) : c.old.isEmpty() ? "(no file)" : old);
+        QCOMPARE(during, saved ? "locked at 0" : "");
+        QCOMPARE(w.editing(), asked ? "free at 0" : before);
+        QCOMPARE(f.Cdlg.FileName, saved ? target : asked ? QString() : "earlier.vob");
+        QCOMPARE(f.windowTitle(), asked ? "Morvane" : caption);
+        QCOMPARE(f.pb->value(), 0);
         if (c.media != "dvd.vob")
             return;
-        w.click(w.form->Command4); // the clip plays in the window about as long as the range
-        QEXPECT_FAIL("DVD clip from inside an audio packet", "GStreamer types a clip that begins inside an AC-3 packet as raw AC-3", Abort);
-        QVERIFY2(std::abs(w.form->H->maximum() - (c.end - c.start)) <= 1, qPrintable(w.dialogs.messages.join('|')));
+        w.click(f.Command4); // the clip plays in the window about as long as the range
+        QEXPECT_FAIL("DVD clip from inside an audio packet",
+                     "GStreamer types a clip that begins inside an AC-3 packet as raw AC-3", Abort);
+        QVERIFY2(std::abs(f.H->maximum() - (c.end - c.start)) <= 1,
+                 qPrintable(QStringLiteral("%1 s; %2").arg(f.H->maximum()).arg(w.dialogs.messages.join('|'))));
     }
 
     void progressPastTwoGiB() // the bar's int range must not wrap or stick for large clips
@@ -132,25 +120,48 @@ private slots:
         QCOMPARE(qRound(100.0 * bar.value() / bar.maximum()), 50);
     }
 
-    // While bytes move Play does nothing, Website opens the browser, and closing abandons the clip.
+    // While bytes move Website opens the browser, and closing abandons the clip without a word.
     void duringCopy()
     {
-        Browser browser;
-        QDesktopServices::setUrlHandler("https", &browser, "open");
-        SaveWindow w("random.bin", 0, 100);
-        QVERIFY(QFile::resize(w.source, 256 << 20)); // many progress reports
-        QTimer::singleShot(0, w.form.get(), [&] { // fires once the copy lets events run
+        QDesktopServices::setUrlHandler("https", this, "openInBrowser");
+        SaveWindow w("random.bin");
+        w.mark(0, 100);
+        QTimer::singleShot(0, w.form.get(), [&] {
             QCOMPARE(w.form->windowTitle(), "Saving");
-            w.click(w.form->Command1);
             w.click(w.form->Command3);
             w.form->close();
         });
         w.dialogs.saveAnswers << w.clip;
         w.click(w.form->Command7);
         QDesktopServices::unsetUrlHandler("https");
-        QCOMPARE(w.form->Command1->text(), "Play");
-        QCOMPARE(browser.opened, 1);
-        QVERIFY(w.form->isUnloaded() && !QFile::exists(w.clip) && w.dialogs.messages.isEmpty());
+        QCOMPARE(browsed, 1);
+        QCOMPARE(QPair(w.form->isUnloaded(), QFile::exists(w.clip)), QPair(true, false));
+        QCOMPARE(w.dialogs.messages.join(" / "), "");
+    }
+
+    // Save asks before replacing a file; the real save dialog must take an existing name without asking again.
+    void realSaveDialogAsksNothing()
+    {
+        QTemporaryDir dir;
+        const QString old = dir.filePath("old.vob");
+        QVERIFY(writeFile(old, "old"));
+        QStringList seen;
+        QObject scope;
+        std::function<void()> answer = [&] { // the user in front of whichever dialog is up
+            QTimer::singleShot(10, &scope, answer); // a dialog's own question blocks this one
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                seen << box->text();
+                if (QAbstractButton *yes = box->button(QMessageBox::Yes))
+                    yes->click();
+            } else if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+                seen << dialog->windowTitle() + ": " + dialog->selectedNameFilter();
+                static_cast<QDialog *>(dialog)->accept(); // as the Save button does
+            }
+        };
+        answer();
+        const auto chosen = QtDialogs().saveFile("Save", "VOB Files(*.vob)|*.vob|All Files (*.*)|*.*", 1, old);
+        QCOMPARE(chosen.value_or("(cancelled)"), old);
+        QCOMPARE(seen.join(" / "), "Save: VOB Files(*.vob)");
     }
 };
 

@@ -4,17 +4,21 @@
 #include "support/WindowFixture.h"
 
 #include <QDesktopServices>
+#include <QKeySequence>
 
 using namespace morvane;
 using namespace morvane::test;
 
 namespace {
 // Steps: "open a.vob 100" (100 s long; "open" alone cancels), "refuse b.vob", "length 2.5" (when named again),
-// "at 42" (the player's position), "tick", "Play", "Stop", "close", "press/move/release 314" (the mouse on the
-// slider at x), "Start 20 22.5" (slider at 20, player at 22.5), "End 40".
+// "at 42" (the player's position), "tick", "Play", "Stop", "Save", "Selected", "close", "key Right" (on the
+// slider), "press/move/release 314" (the mouse on the slider at x), "Start 20 22.5" (slider at 20, player at
+// 22.5), "End 40".
 void run(WindowFixture &w, const QString &steps)
 {
     Form1 &f = *w.form;
+    const QHash<QString, QPushButton *> buttons{
+        {"Play", f.Command1}, {"Stop", f.Command2}, {"Save", f.Command7}, {"Selected", f.Command9}};
     for (const QString &step : steps.split(QStringLiteral(", "), Qt::SkipEmptyParts)) {
         const QStringList word = step.split(' ');
         const QString what = word[0], path = "/m/" + word.value(1);
@@ -26,8 +30,9 @@ void run(WindowFixture &w, const QString &steps)
         else if (what == "length") w.player.durations[w.player.fileName()] = n;
         else if (what == "at") w.player.setPosition(n);
         else if (what == "tick") f.T_Timer();
-        else if (what == "Play" || what == "Stop") w.click(what == "Play" ? f.Command1 : f.Command2);
+        else if (buttons.contains(what)) w.click(buttons[what]);
         else if (what == "close") f.close();
+        else if (what == "key") QTest::keyClick(f.H, QKeySequence(word[1])[0].key());
         else if (what == "press") QTest::mousePress(f.H, Qt::LeftButton, {}, on);
         else if (what == "move") QTest::mouseMove(f.H, on);
         else if (what == "release") QTest::mouseRelease(f.H, Qt::LeftButton, {}, on);
@@ -39,15 +44,21 @@ void run(WindowFixture &w, const QString &steps)
     }
 }
 
-// 'file' Play-button timer playing-flag | slider/maximum xMarkScale 'position' | lines (twips) 'start' 'end' 'length'.
-QString shown(const Form1 &f)
+// 'file' Play-button timer playing-flag | slider/maximum xMarkScale 'position' | lines (twips) 'start' 'end'
+// 'length' | messages (first lines)
+QString shown(const WindowFixture &w)
 {
+    const Form1 &f = *w.form;
     const auto n = [](double v) { return QString::number(v); };
     const auto x = [&](const MarkerLine *l) { return n(l->X1()) + (l->X2() == l->X1() ? "" : "~" + n(l->X2())); };
-    return QStringLiteral("'%1' %2 %3 %4 | %5/%6 x%7 '%8' | %9 %10 '%11' '%12' '%13'")
+    QStringList said;
+    for (const QString &m : w.dialogs.messages)
+        said << m.section('\n', 0, 0);
+    return QStringLiteral("'%1' %2 %3 %4 | %5/%6 x%7 '%8' | %9 %10 '%11' '%12' '%13'%14")
         .arg(f.state.SourceFile.section('/', -1), f.Command1->text(), QString(f.T->isActive() ? "on" : "off"),
-             QString(f.state.IsPlaying ? "playing" : "idle"), n(f.H->value()), n(f.H->maximum()), n(f.state.MarkScale),
-             f.Label4->text(), x(f.Line1), x(f.Line2), f.Label7->text(), f.Label9->text(), f.Label3->text());
+             QString(f.state.IsPlaying ? "playing" : "idle"), n(f.H->value()), n(f.H->maximum()),
+             n(f.state.MarkScale), f.Label4->text(), x(f.Line1), x(f.Line2), f.Label7->text())
+        .arg(f.Label9->text(), f.Label3->text(), said.isEmpty() ? "" : " | " + said.join('/'));
 }
 } // namespace
 
@@ -60,46 +71,28 @@ private slots:
     void initTestCase() { QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openInBrowser"); }
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); }
 
-    void geometry_data()
-    {
-        QTest::addColumn<QRect>("pixels"); // in the control's container
-        QTest::addColumn<QString>("caption");
-        QTest::newRow("WebBrowser1") << QRect(0, 520, 641, 89) << "";
-        QTest::newRow("mp") << QRect(11, 64, 620, 349) << "";
-        QTest::newRow("Command5") << QRect(183, 12, 90, 22) << "Mark Start";
-        QTest::newRow("Command6") << QRect(280, 12, 90, 22) << "Mark End";
-        QTest::newRow("Command9") << QRect(378, 13, 102, 22) << "Play Selected";
-        QTest::newRow("Frame1") << QRect(124, 1, 397, 58) << "";
-        QTest::newRow("Label7") << QRect(73, 41, 63, 12) << "";
-        QTest::newRow("Label9") << QRect(169, 41, 61, 12) << "";
-        QTest::newRow("Label3") << QRect(270, 41, 67, 12) << "";
-        QTest::newRow("H") << QRect(7, 429, 628, 25) << "";
-        QTest::newRow("Command3") << QRect(305, 463, 79, 22) << "Website";
-        QTest::newRow("Command7") << QRect(233, 463, 67, 22) << "Save";
-        QTest::newRow("Command4") << QRect(161, 463, 67, 22) << "Open";
-        QTest::newRow("Command2") << QRect(88, 463, 67, 22) << "Stop";
-        QTest::newRow("Command1") << QRect(15, 463, 67, 22) << "Play";
-        QTest::newRow("pb") << QRect(9, 494, 627, 26) << "0%";
-        QTest::newRow("Label1") << QRect(394, 468, 184, 16) << "Unable to play? Get DVD codecs now";
-        QTest::newRow("Label4") << QRect(544, 48, 87, 16) << "";
-        QTest::newRow("Line1") << QRect(15, 420, 2, 7) << ""; // 2 px around x 240 twips
-        QTest::newRow("Line2") << QRect(624, 420, 2, 7) << ""; // and 9375 twips
-    }
-    void geometry()
+    void layout() // in pixels, in each control's container; read-outs start blank
     {
         WindowFixture w;
-        Form1 &f = *w.form;
-        const QHash<QString, QWidget *> controls{{"WebBrowser1", f.WebBrowser1}, {"mp", f.mp}, {"Frame1", f.Frame1},
-            {"Command5", f.Command5}, {"Command6", f.Command6}, {"Command9", f.Command9}, {"Label7", f.Label7},
-            {"Label9", f.Label9}, {"Label3", f.Label3}, {"H", f.H}, {"Command3", f.Command3}, {"Command7", f.Command7},
-            {"Command4", f.Command4}, {"Command2", f.Command2}, {"Command1", f.Command1}, {"pb", f.pb},
-            {"Label1", f.Label1}, {"Label4", f.Label4}, {"Line1", f.Line1}, {"Line2", f.Line2}};
-        QWidget *c = controls.value(QTest::currentDataTag());
-        QVERIFY(c && c->isVisible());
-        QTEST(c->geometry(), "pixels");
-        const QString text = c->property("text").toString();
-        QTEST(text, "caption"); // read-outs start blank
-        QVERIFY2(c->fontMetrics().horizontalAdvance(text) <= c->width(), qPrintable(text)); // Liberation Sans fits
+        const Form1 &f = *w.form;
+        const QList<std::tuple<QWidget *, QRect, QString>> controls{
+            {f.WebBrowser1, {0, 520, 641, 89}, ""}, {f.mp, {11, 64, 620, 349}, ""},
+            {f.Command5, {183, 12, 90, 22}, "Mark Start"}, {f.Command6, {280, 12, 90, 22}, "Mark End"},
+            {f.Command9, {378, 13, 102, 22}, "Play Selected"}, {f.Frame1, {124, 1, 397, 58}, ""},
+            {f.Label7, {73, 41, 63, 12}, ""}, {f.Label9, {169, 41, 61, 12}, ""}, {f.Label3, {270, 41, 67, 12}, ""},
+            {f.H, {7, 429, 628, 25}, ""}, {f.Command3, {305, 463, 79, 22}, "Website"},
+            {f.Command7, {233, 463, 67, 22}, "Save"}, {f.Command4, {161, 463, 67, 22}, "Open"},
+            {f.Command2, {88, 463, 67, 22}, "Stop"}, {f.Command1, {15, 463, 67, 22}, "Play"},
+            {f.pb, {9, 494, 627, 26}, "0%"}, {f.Label1, {394, 468, 184, 16}, "Unable to play? Get DVD codecs now"},
+            {f.Label4, {544, 48, 87, 16}, ""},
+            {f.Line1, {15, 420, 2, 7}, ""}, {f.Line2, {624, 420, 2, 7}, ""}}; // 2 px round 240 and 9375 twips
+        for (const auto &[c, pixels, caption] : controls) {
+            const QString text = c->property("text").toString();
+            QCOMPARE(QPair(c->geometry(), text), QPair(pixels, caption));
+            QVERIFY2(c->isVisible(), qPrintable(text));
+            const int width = c->fontMetrics().horizontalAdvance(text); // Liberation Sans fits
+            QVERIFY2(width <= c->width(), qPrintable(QStringLiteral("%1: %2 px").arg(text).arg(width)));
+        }
     }
 
     void startUpAndLinks()
@@ -111,17 +104,26 @@ private slots:
         QCOMPARE(f.windowIcon().availableSizes(), (QList<QSize>{{16, 16}, {24, 24}, {32, 32}, {48, 48}}));
         QCOMPARE(QPair(f.H->minimum(), f.H->maximum()), QPair(0, 10));
         QCOMPARE(QPair(f.pb->minimum(), f.pb->maximum()), QPair(0, 100));
-        QCOMPARE(w.web.visited, QList<QUrl>{web::infoServer().resolved(QUrl("/info.php?n=morvane"))});
+        QCOMPARE(QUrl::toStringList(w.web.visited).join(' '),
+                 web::infoServer().resolved(QUrl("/info.php?n=morvane")).toString());
         QList<QWidget *> stops; // tab from the slider round the window and back; nothing else takes the focus
-        for (QWidget *at = f.H; stops.size() < 12 && at; at = at->nextInFocusChain())
+        for (QWidget *at = f.H; stops.size() < 14 && at; at = at->nextInFocusChain())
             if (at->focusPolicy() & Qt::TabFocus)
                 stops << at;
         QCOMPARE(stops, (QList<QWidget *>{f.H, f.Command1, f.Command2, f.Command4, f.Command7, f.Command3,
-                                          f.Command9, f.Command6, f.Command5, f.mp, f.WebBrowser1, f.H}));
+                                          f.Command9, f.Command6, f.Command5, f.Check1, f.mp, f.Label1, f.WebBrowser1, f.H}));
         w.click(f.Command3);
         w.click(f.Label1);
-        QCOMPARE(opened, (QList<QUrl>{web::makerSite().resolved(QUrl("/")),
-                                      web::makerSite().resolved(QUrl("/codecdownload.html"))}));
+        QCOMPARE(QUrl::toStringList(opened).join(' '), web::makerSite().resolved(QUrl("/")).toString() + ' '
+                     + web::makerSite().resolved(QUrl("/codecdownload.html")).toString());
+    }
+
+    void openDialogStartsEmpty() // never with the last file's name
+    {
+        WindowFixture w;
+        w.open("/m/a.vob");
+        w.open("/m/b.vob");
+        QCOMPARE(w.dialogs.openDialogs.value(1), "VOB Files (*.vob)|*.vob|All Files (*.*)|*.*; ");
     }
 
     void session_data()
@@ -130,8 +132,9 @@ private slots:
         QTest::addColumn<QString>("commands");
         QTest::addColumn<QString>("shown");
         const QString reset = "'0 : 0 : 0' '0 : 0 : 0' '0 : 0 : 0'", fresh = "| 170 9400 " + reset;
-        QTest::newRow("no file: Play, Stop, marks, close") << "Play, Stop, Start 5, End 9, close" << ""
-            << "'' Play off idle | 9/10 x0 '' | 240 9375 '' '' ''";
+        const QString marked = "| 1093 4022 ' 0 : 0 : 10' ' 0 : 0 : 40' ' 0 : 0 : 30'";
+        QTest::newRow("no file") << "Play, Stop, Start 5, End 9, Selected, Save, close" << ""
+            << "'' Play off idle | 9/10 x0 '' | 240 9375 '' '' '' | Wrong Selection/Wrong Selection";
         QTest::newRow("Play pauses") << "open a.vob 100, at 42, tick; Play" << "Pause"
             << "'a.vob' Play off idle | 42/100 x92 ' 0 : 0 : 42' " + fresh;
         QTest::newRow("Play resumes through Pause") << "open a.vob 100, at 42, tick, Play; Play" << "Pause"
@@ -141,15 +144,16 @@ private slots:
         QTest::newRow("Stop while paused: no Pause") << "open a.vob 100, at 42, tick, Play; Stop" << "Seek(0)"
             << "'a.vob' Play off idle | 0/100 x92 '0 : 0 : 0' " + fresh;
         // Play after Stop names the file again and sets the slider range and the scale from its length.
-        QTest::newRow("restart: 1000 s") << "open a.vob 100, Stop, length 1000; Play" << "FileName(/m/a.vob), Play"
+        const QString restart = "open a.vob 100, Stop, length ", replay = "FileName(/m/a.vob), Play";
+        QTest::newRow("restart: 1000 s") << restart + "1000; Play" << replay
             << "'a.vob' Pause on playing | 0/1000 x9 '0 : 0 : 0' " + fresh;
-        QTest::newRow("restart: 0.6 s") << "open a.vob 100, Stop, length 0.6; Play" << "FileName(/m/a.vob), Play"
+        QTest::newRow("restart: 0.6 s") << restart + "0.6; Play" << replay
             << "'a.vob' Pause on playing | 0/1 x9230 '0 : 0 : 0' " + fresh;
-        QTest::newRow("restart: 2.5 s, even") << "open a.vob 100, Stop, length 2.5; Play" << "FileName(/m/a.vob), Play"
+        QTest::newRow("restart: 2.5 s, even") << restart + "2.5; Play" << replay
             << "'a.vob' Pause on playing | 0/2 x4615 '0 : 0 : 0' " + fresh;
-        QTest::newRow("restart: 0.4 s") << "open a.vob 100, Stop, length 0.4; Play" << "FileName(/m/a.vob), Play"
+        QTest::newRow("restart: 0.4 s") << restart + "0.4; Play" << replay
             << "'a.vob' Play on playing | 0/0 x92 '0 : 0 : 0' " + fresh;
-        QTest::newRow("Play at the end") << "open a.vob 100, at 100, tick; Play" << "Seek(0), FileName(/m/a.vob), Play"
+        QTest::newRow("Play at the end") << "open a.vob 100, at 100, tick; Play" << "Seek(0), " + replay
             << "'a.vob' Pause on playing | 100/100 x92 ' 0 : 1 : 40' " + fresh;
         QTest::newRow("Play 0.1 s short of the end") << "open a.vob 100, at 99.9, tick; Play" << ""
             << "'a.vob' Pause on playing | 100/100 x92 ' 0 : 1 : 40' " + fresh;
@@ -165,20 +169,25 @@ private slots:
             << "'a.vob' Play off idle | 50/100 x92 '' " + fresh;
         QTest::newRow("slider held and dragged") << "open a.vob 100; press 2, move 700" << ""
             << "'a.vob' Pause off playing | 100/100 x92 '' " + fresh;
-        QTest::newRow("slider released after a drag") << "open a.vob 100; press 2, move 700, release 700" << "Seek(100)"
-            << "'a.vob' Pause on playing | 100/100 x92 '' " + fresh;
+        QTest::newRow("slider released after a drag") << "open a.vob 100; press 2, move 700, release 700"
+            << "Seek(100)" << "'a.vob' Pause on playing | 100/100 x92 '' " + fresh;
+        QTest::newRow("slider keys seek") << "open a.vob 100, at 42, tick; key Right, key Left, key PgUp, key Home"
+            << "Seek(43), Seek(42), Seek(52), Seek(0)" << "'a.vob' Pause on playing | 0/100 x92 ' 0 : 0 : 42' " + fresh;
         QTest::newRow("Open a first file") << "open a.vob 999.5" << "FileName(/m/a.vob), Play"
             << "'a.vob' Pause on playing | 0/1000 x9 '' " + fresh;
         QTest::newRow("Open a second file over marks") << "open a.vob 100, Start 10, End 40; open b.vob 2000"
             << "Seek(0), Pause, Close, FileName(/m/b.vob), Play" << "'b.vob' Pause on playing | 0/2000 x4 '' " + fresh;
+        QTest::newRow("Save after a second Open") << "open a.vob 100, Start 10, End 40, open b.vob 2000; Save" << ""
+            << "'b.vob' Pause on playing | 0/2000 x4 '' " + fresh + " | Wrong Selection";
         QTest::newRow("Open cancelled") << "open a.vob 100, Start 10, End 40; open" << "Seek(0), Pause"
-            << "'a.vob' Play off idle | 0/100 x92 '' | 1093 4022 ' 0 : 0 : 10' ' 0 : 0 : 40' ' 0 : 0 : 30'";
+            << "'a.vob' Play off idle | 0/100 x92 '' " + marked;
         QTest::newRow("Open a refused file") << "open a.vob 100, Start 10, End 40; refuse b.vob"
-            << "Seek(0), Pause, Close, FileName(/m/b.vob)" << "'' Play off idle | 0/100 x92 '' | 1093 4022 " + reset;
+            << "Seek(0), Pause, Close, FileName(/m/b.vob)"
+            << "'' Play off idle | 0/100 x92 '' | 1093 4022 " + reset + " | Cannot play \"/m/b.vob\".";
         QTest::newRow("Open a length rounding to 0") << "open a.vob 0.4" << "FileName(/m/a.vob), Play"
             << "'a.vob' Pause on playing | 0/0 x0 '' | 240 9375 " + reset;
         QTest::newRow("marks: end, then start") << "open a.vob 100; End 40, Start 10" << ""
-            << "'a.vob' Pause on playing | 10/100 x92 '' | 1093 4022 ' 0 : 0 : 10' ' 0 : 0 : 40' ' 0 : 0 : 30'";
+            << "'a.vob' Pause on playing | 10/100 x92 '' " + marked;
         QTest::newRow("marks: start after end") << "open a.vob 100; Start 60, End 40" << ""
             << "'a.vob' Pause on playing | 40/100 x92 '' | 5708 4022 ' 0 : 1 : 0' ' 0 : 0 : 40' '0 : 0 : 0'";
         QTest::newRow("marks: same second, lines 160 apart") << "open a.vob 100; Start 50, End 50" << ""
@@ -195,14 +204,40 @@ private slots:
         QFETCH(QString, steps);
         WindowFixture w;
         run(w, steps.section("; ", 0, -2)); // the setup; the player's commands count from what follows
-        w.player.clearCalls();
+        w.player.commands.clear();
         run(w, steps.section("; ", -1));
-        QTEST(w.player.commands().join(", "), "commands");
-        QTEST(shown(*w.form), "shown");
-        for (const ScriptedDialogs::FileRequest &r : std::as_const(w.dialogs.openRequests)) // never last file's name
-            QCOMPARE(r.filter + "; " + r.fileName, QStringLiteral("VOB Files (*.vob)|*.vob|All Files (*.*)|*.*; "));
-        QCOMPARE(w.dialogs.messages.size(), int(steps.contains("refuse")));
-        QCOMPARE(w.dialogs.messages.filter("\"/m/b.vob\""), w.dialogs.messages); // naming the refused file
+        QTEST(w.player.commands.join(", "), "commands");
+        QTEST(shown(w), "shown");
+    }
+
+    // The player runs window events while it loads a file; nothing may start another Open or act on the half-open
+    // file then, and closing the window then is no failure to report.
+    void eventsWhileLoading_data()
+    {
+        QTest::addColumn<QString>("load");
+        QTest::addColumn<QString>("during");
+        QTest::addColumn<QString>("commands");
+        QTest::addColumn<QString>("shown"); // and the editing controls afterwards
+        const QString reset = "'0 : 0 : 0' '0 : 0 : 0' '0 : 0 : 0'", load = "Seek(0), Pause, Close, FileName(/m/b.vob)";
+        const QString closed = "'' Play off idle | 0/100 x92 '' | 1093 4022 " + reset + " locked at 0";
+        QTest::newRow("clicks") << "open b.vob 200" << "Save, Selected, open c.vob 50" << load + ", Play"
+            << "'b.vob' Pause on playing | 0/200 x46 '' | 170 9400 " + reset + " free at 0";
+        QTest::newRow("window closed") << "open b.vob 200" << "close" << load << closed;
+        QTest::newRow("closed, file refused") << "refuse b.vob" << "close" << load << closed;
+    }
+    void eventsWhileLoading()
+    {
+        QFETCH(QString, load);
+        QFETCH(QString, during);
+        WindowFixture w;
+        run(w, "open a.vob 100, Start 10, End 40");
+        w.player.commands.clear();
+        QString seen;
+        w.player.whileLoading = [&] { seen = w.editing(); run(w, during); };
+        run(w, load);
+        QCOMPARE(seen, "locked at 0");
+        QTEST(w.player.commands.join(", "), "commands");
+        QTEST(shown(w) + " " + w.editing(), "shown");
     }
 };
 

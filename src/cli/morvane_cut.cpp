@@ -1,12 +1,13 @@
 // morvane-cut: the window's cutting engine on the command line.
 //
-//   morvane-cut [--duration SECONDS] --start START --end END [--force] SOURCE TARGET
+//   morvane-cut [--precise] [--duration SECONDS] --start START --end END [--force] SOURCE... TARGET
 //
 // Exit status: 0 when the clip is complete, 1 when the cut failed, 2 when the
 // command was refused before any cut, 130 when interrupted.
 
+#include "cli/DurationModule.h"
 #include "files/engine/ClipCutter.h"
-#include "playback/media/QtMediaPlayer.h"
+#include "files/engine/FileName.h"
 #include "state/TimeText.h"
 
 #include <QFile>
@@ -18,9 +19,9 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -29,10 +30,13 @@ namespace {
 using namespace morvane;
 
 const char kUsage[] =
-    "usage: morvane-cut [--duration SECONDS] --start START --end END [--force] SOURCE TARGET\n"
+    "usage: morvane-cut [--precise] [--duration SECONDS] --start START --end END [--force] SOURCE... TARGET\n"
     "Copies the byte range of SOURCE between START and END (whole seconds) to TARGET,\n"
     "taking the byte rate as SOURCE's length over SECONDS. Without --duration the media\n"
-    "player reads it from SOURCE. --force replaces an existing TARGET.\n";
+    "player reads it from SOURCE. With --precise the clip runs from the DVD navigation\n"
+    "pack at or before START to the one at or after END, and no duration is needed.\n"
+    "Several SOURCEs (the VTS_xx_1.VOB .. parts of a DVD title) are read as one stream\n"
+    "in the order given. --force replaces an existing TARGET, if it is a file.\n";
 
 // A command line that asks for something this tool will not do.
 class Refusal : public std::runtime_error {
@@ -44,20 +48,22 @@ struct Options {
     std::optional<std::int32_t> duration;
     std::optional<std::int32_t> start;
     std::optional<std::int32_t> end;
-    QString source;
-    QString target;
+    QByteArrayList sources; // the bytes given, never decoded
+    QByteArray target;
     bool force = false;
+    bool precise = false;
     bool help = false;
 };
 
 std::int32_t parseSeconds(const std::string &name, const std::string &text)
 {
     const bool negative = !text.empty() && text[0] == '-';
-    const std::string digits = negative ? text.substr(1) : text;
+    std::string digits = negative ? text.substr(1) : text;
     if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
-        throw Refusal(name + " wants whole seconds, not \"" + text + "\".");
+        throw Refusal(name + " wants whole seconds, not " + quotedName(QByteArray::fromStdString(text)) + ".");
     if (negative)
         throw Refusal(name + " cannot be negative.");
+    digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size() - 1)); // 007 is 7
     if (digits.size() > 10 || std::stoll(digits) > INT32_MAX)
         throw Refusal(name + " is too large.");
     return static_cast<std::int32_t>(std::stoll(digits));
@@ -81,59 +87,88 @@ bool takeValue(const std::string &name, const std::string &arg, int &i, int argc
     return true;
 }
 
+// "--start=3" and "--start 3" are one option.
+std::string optionName(const std::string &arg)
+{
+    return arg.substr(0, arg.find('='));
+}
+
 Options parseOptions(int argc, char **argv)
 {
     Options options;
-    std::vector<QString> paths;
+    std::vector<QByteArray> paths;
+    std::set<std::string> seen;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        const bool isOption = !optionsEnded && arg.size() >= 2 && arg[0] == '-' && arg != "--";
+        if (isOption && !seen.insert(optionName(arg == "-h" ? "--help" : arg)).second)
+            throw Refusal(quotedName(QByteArray::fromStdString(optionName(arg))) + " is given twice.");
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            paths.push_back(QFile::decodeName(argv[i]));
+            paths.push_back(QByteArray(argv[i]));
         } else if (arg == "--") {
             optionsEnded = true;
         } else if (arg == "--force") {
             options.force = true;
+        } else if (arg == "--precise") {
+            options.precise = true;
         } else if (arg == "--help" || arg == "-h") {
             options.help = true;
         } else if (!takeValue("--duration", arg, i, argc, argv, options.duration)
                    && !takeValue("--start", arg, i, argc, argv, options.start)
                    && !takeValue("--end", arg, i, argc, argv, options.end)) {
-            throw Refusal("unknown option " + arg + ".");
+            throw Refusal("unknown option " + quotedName(QByteArray::fromStdString(arg)) + ".");
         }
     }
     if (options.help)
         return options;
     if (!options.start || !options.end)
         throw Refusal("--start and --end are required.");
-    if (paths.size() != 2)
+    if (paths.size() < 2)
         throw Refusal("expected SOURCE and TARGET, got " + std::to_string(paths.size()) + " path(s).");
-    options.source = paths[0];
-    options.target = paths[1];
+    options.sources = QByteArrayList(paths.begin(), paths.end() - 1);
+    options.target = paths.back();
     if (*options.start >= *options.end)
         throw Refusal("the start (" + std::to_string(*options.start) + ") must be less than the end ("
                       + std::to_string(*options.end) + ").");
     return options;
 }
 
-// D, in whole seconds: as given, or as the window's player reads it.
-std::int32_t durationSeconds(const std::optional<std::int32_t> &option, const QString &source)
+// D, in whole seconds: as given, or as the window's player reads it. The
+// player takes names as text, so it is asked only about a name that text
+// holds exactly.
+std::int32_t durationSeconds(const Options &options)
 {
-    if (option)
-        return *option;
+    if (options.duration)
+        return *options.duration;
+    if (options.precise)
+        return 0; // the precise cut reads its times from the stream
+    std::vector<std::string> paths;
+    for (const QByteArray &source : options.sources) {
+        if (QFile::encodeName(QFile::decodeName(source)) != source)
+            throw Refusal("cannot read the duration of " + quotedName(source)
+                          + ": the media player cannot open a name that is not text; give it with --duration.");
+        paths.push_back(source.toStdString());
+    }
+    const std::string named = quotedName(options.sources.front())
+                              + (paths.size() > 1 ? " and the parts after it" : "");
     try {
-        return RoundSeconds(readDuration(source));
+        return RoundSeconds(readDurationThroughPlayer(paths));
     } catch (const std::exception &e) {
-        throw Refusal("cannot read the duration of \"" + source.toStdString() + "\" (" + e.what()
-                      + "); give it with --duration.");
+        throw Refusal("cannot read the duration of " + named + " (" + e.what() + "); give it with --duration.");
     }
 }
 
-void refuseExistingTarget(const Options &options)
+// Refuses before any work what the cut would refuse: a target that is not a
+// file, is the source, or exists without --force. The cut checks again.
+void refuseTarget(const Options &options)
 {
-    struct stat status {};
-    if (!options.force && ::lstat(QFile::encodeName(options.target).constData(), &status) == 0)
-        throw Refusal("\"" + options.target.toStdString() + "\" already exists; add --force to replace it.");
+    try {
+        if (inspectTarget(options.sources, options.target) == TargetState::File && !options.force)
+            throw Refusal(quotedName(options.target) + " already exists; add --force to replace it.");
+    } catch (const TargetRefused &e) {
+        throw Refusal(e.what());
+    }
 }
 
 // A one-line bar on stderr, redrawn at most ten times a second.
@@ -177,10 +212,25 @@ private:
     std::chrono::steady_clock::time_point lastDraw_;
 };
 
-class SilentProgress : public ProgressSink {
+// Passes progress on to the bar, if any, and notes when the copy began.
+class Progress : public ProgressSink {
 public:
-    void setMaximum(std::int64_t) override {}
-    void setValue(std::int64_t) override {}
+    explicit Progress(TerminalBar *bar) : bar_(bar) {}
+    void setMaximum(std::int64_t maximum) override
+    {
+        began = true;
+        if (bar_)
+            bar_->setMaximum(maximum);
+    }
+    void setValue(std::int64_t value) override
+    {
+        if (bar_)
+            bar_->setValue(value);
+    }
+    bool began = false;
+
+private:
+    TerminalBar *bar_;
 };
 
 std::atomic<bool> interrupted{false};
@@ -217,22 +267,33 @@ int run(int argc, char **argv, TerminalBar *bar)
         std::fputs(kUsage, stdout);
         return 0;
     }
-    refuseExistingTarget(options);
-    const CutRequest request{options.source, options.target,
-                             durationSeconds(options.duration, options.source), *options.start, *options.end};
+    refuseTarget(options);
+    const CutRequest request{options.sources, options.target, durationSeconds(options), *options.start, *options.end,
+                             options.force ? Replace::Allowed : Replace::Never,
+                             options.precise ? CutMethod::Precise : CutMethod::ByteRate};
 
-    SilentProgress silent;
-    ProgressSink &progress = bar ? static_cast<ProgressSink &>(*bar) : silent;
+    Progress progress(bar);
     ClipCutter cutter(progress, [&cutter] {
         if (interrupted)
             cutter.cancel();
     });
     catchInterrupts();
-    cutter.cut(request);
+    CutResult clip;
+    try {
+        clip = cutter.cut(request);
+    } catch (const TargetTaken &) {
+        // Taken since the check above, but before the copy: still a refusal.
+        if (progress.began)
+            throw;
+        throw Refusal(quotedName(options.target) + " already exists; add --force to replace it.");
+    }
     if (bar) {
         bar->finish();
         bar->endLine();
     }
+    if (options.precise)
+        std::fprintf(stderr, "morvane-cut: the clip covers %.2f s to %.2f s, %lld bytes.\n", clip.startTime,
+                     clip.endTime, static_cast<long long>(clip.length));
     return 0;
 }
 

@@ -3,11 +3,10 @@
 
 #include "app/ui/Form1.h"
 #include "files/engine/ClipCutter.h"
-#include "files/engine/FileIdentity.h"
+#include "files/engine/FileName.h"
 #include "state/TimeText.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QScopeGuard>
 
 namespace morvane {
@@ -39,7 +38,7 @@ void Form1::Command7_Click()
     bool finished = false;
     try {
         const std::int32_t duration = RoundSeconds(player_.duration());
-        Command1->setText(QStringLiteral("Play"));
+        showPlayCaption();
         H->setValue(0);
         setWindowTitle(QStringLiteral("Saving"));
 
@@ -47,11 +46,17 @@ void Form1::Command7_Click()
         Cdlg.FilterIndex = 1;
         Cdlg.DialogTitle = QStringLiteral("Save");
         Cdlg.ShowSave();
-        const QString target = Cdlg.FileName;
+        // The engine takes names as bytes; one the dialog's text cannot hold
+        // exactly is refused here, never turned into another file's name.
+        const QByteArray source = exactFileName(state.SourceFile);
+        const QByteArray target = exactFileName(Cdlg.FileName);
 
-        if (target == state.SourceFile || sameFile(target, state.SourceFile)) {
+        // A name that did not exist when chosen is claimed as new: a file
+        // that appears there meanwhile is kept. Only a Yes allows replacing.
+        const TargetState found = target == source ? TargetState::File : inspectTarget({source}, target);
+        if (target == source) {
             dialogs_.message(QStringLiteral("Cannot overwrite file in use..."));
-        } else if (QFileInfo::exists(target)
+        } else if (found == TargetState::File
                    && !dialogs_.askYesNo(QStringLiteral("File already exist.Overwrite?"))) {
             // No: the old file stays as it was.
         } else {
@@ -61,10 +66,14 @@ void Form1::Command7_Click()
             // Whatever leaves this block, closing the window must not reach
             // a cutter that is gone.
             const auto forget = qScopeGuard([this] { activeCut_ = nullptr; });
-            cutter.cut({state.SourceFile, target, duration, state.StartSecond, state.EndSecond});
+            cutter.cut({{source}, target, duration, state.StartSecond, state.EndSecond,
+                        found == TargetState::File ? Replace::Allowed : Replace::Never});
             finished = true;
         }
     } catch (const DialogCancelled &) {
+        // The user changed their mind: nothing to report.
+    } catch (const TargetInUse &) {
+        dialogs_.message(QStringLiteral("Cannot overwrite file in use..."));
     } catch (const CutCancelled &) {
         // The window was closed: the program is ending, nothing to report.
     } catch (const std::exception &e) {

@@ -19,7 +19,7 @@ void Form1::Command9_Click()
         return;
     try {
         mp_myplay();
-        Command1->setText(QStringLiteral("Pause"));
+        showPauseCaption();
         player_.seek(double(start));
         T->start();
 
@@ -27,7 +27,7 @@ void Form1::Command9_Click()
             letEventsRunFor(200);
             if (unloaded_)
                 return; // the program is ending; the player is closed
-            if (Command1->text() == QLatin1String("Play"))
+            if (captionSaysPlay())
                 break;
             Label4->setText(FormatHms(H->value()));
             // The end mark is read on every pass: Mark End moves the stop.
@@ -36,9 +36,10 @@ void Form1::Command9_Click()
         }
         mp_mypause();
         T->stop();
-        Command1->setText(QStringLiteral("Play"));
-    } catch (const std::exception &) {
+        showPlayCaption();
+    } catch (const std::exception &e) {
         // Ends where it failed; the player may go on playing.
+        endQuietly("Play Selected", e);
     }
 }
 

@@ -73,27 +73,45 @@ void Form1::mp_myclose()
     state.SourceFile = QString();
 }
 
+void Form1::showPlayCaption()
+{
+    Command1->setText(QStringLiteral("Play"));
+}
+
+void Form1::showPauseCaption()
+{
+    Command1->setText(QStringLiteral("Pause"));
+}
+
+bool Form1::captionSaysPlay() const
+{
+    return Command1->text() == QLatin1String("Play");
+}
+
 void Form1::Command1_Click()
 {
     if (!state.fileOpen())
         return;
     try {
-        if (Command1->text() == QLatin1String("Play")) {
+        if (captionSaysPlay()) {
             mp_myplay();
             T->start();
             H->setMaximum(RoundSeconds(player_.duration()));
+            if (H->maximum() == 0)
+                return; // a file without length: no scale, and the caption stays "Play"
             state.MarkScale = markScale(H->maximum());
             if (player_.duration() > 0)
-                Command1->setText(QStringLiteral("Pause"));
+                showPauseCaption();
         } else {
             mp_mypause();
             T->stop();
-            Command1->setText(QStringLiteral("Play"));
+            showPlayCaption();
         }
     } catch (const PlayerError &e) {
         tellPlayerFailed(e);
-    } catch (const std::exception &) {
-        // Ends quietly; what was done stays done.
+    } catch (const std::exception &e) {
+        // A time overflowed: what was done stays done.
+        endQuietly("Play/Pause", e);
     }
 }
 
@@ -103,12 +121,14 @@ void Form1::Command2_Click()
         return;
     try {
         mp_mystop();
-        Command1->setText(QStringLiteral("Play"));
+        showPlayCaption();
         T->stop();
         Label4->setText(ResetText);
     } catch (const PlayerError &e) {
         tellPlayerFailed(e);
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
+        // The caption and timer stay as they were.
+        endQuietly("Stop", e);
     }
 }
 

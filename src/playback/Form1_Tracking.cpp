@@ -14,11 +14,12 @@ void Form1::T_Timer()
         if (H->value() == H->maximum()) {
             // The end is seen as soon as the position rounds to it;
             // IsPlaying stays as it is.
-            Command1->setText(QStringLiteral("Play"));
+            showPlayCaption();
             T->stop();
         }
-    } catch (const std::exception &) {
-        // The next tick tries again.
+    } catch (const std::exception &e) {
+        // No position to show this second; the next tick tries again.
+        endQuietly("Refresh", e);
     }
 }
 
@@ -26,8 +27,9 @@ void Form1::H_Click()
 {
     try {
         player_.seek(double(H->value()));
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
         // No file, or the player refused: the slider just stays where it is.
+        endQuietly("Slider", e);
     }
 }
 

@@ -17,7 +17,7 @@ void Form1::Command6_Click()
     markClicked(Line2, EndLineOffset, state.EndSecond, Label9);
 }
 
-void Form1::markClicked(MarkerLine *line, int offset, std::int32_t &mark, QLabel *readOut)
+void Form1::markClicked(MarkerLine *line, int offset, std::int32_t &mark, ReadOut *readOut)
 {
     if (!state.fileOpen())
         return;
@@ -31,8 +31,9 @@ void Form1::markClicked(MarkerLine *line, int offset, std::int32_t &mark, QLabel
             Label3->setText(FormatHms(state.EndSecond - state.StartSecond));
         else
             Label3->setText(ResetText);
-    } catch (const std::exception &) {
-        // What was done stays done.
+    } catch (const std::exception &e) {
+        // The player gave no usable position: the line has moved and stays.
+        endQuietly("Mark", e);
     }
 }
 

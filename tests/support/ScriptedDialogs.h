@@ -1,5 +1,5 @@
 #pragma once
-// Dialogs answered from a script; every question asked is recorded.
+// Dialogs answered from a script; all they show is recorded, in order.
 
 #include "app/ui/Dialogs.h"
 #include "app/ui/WebPanel.h"
@@ -7,7 +7,6 @@
 #include <QList>
 #include <QStringList>
 #include <QWidget>
-#include <memory>
 
 namespace morvane::test {
 
@@ -15,23 +14,29 @@ class ScriptedDialogs : public Dialogs {
 public:
     // Answers, used front first. An empty queue cancels a file dialog and
     // answers No to a question.
-    QList<std::optional<QString>> openAnswers;
-    QList<std::optional<QString>> saveAnswers;
+    QList<std::optional<QString>> openAnswers, saveAnswers;
     QList<bool> yesNoAnswers;
+    // Open dialogs as "filter; file name", save dialogs as "title; filter;
+    // filter index; file name", message boxes and questions as their text.
+    QStringList openDialogs, saveDialogs, messages, questions;
 
-    struct FileRequest {
-        QString title, filter, fileName;
-        int filterIndex = 0;
-    };
-    QList<FileRequest> openRequests, saveRequests;
-    QStringList messages;  // message boxes, in order
-    QStringList questions; // yes/no questions, in order
-
-    std::optional<QString> openFile(const QString &filter, const QString &fileName) override;
+    std::optional<QString> openFile(const QString &filter, const QString &fileName) override
+    {
+        openDialogs << filter + "; " + fileName;
+        return openAnswers.isEmpty() ? std::nullopt : openAnswers.takeFirst();
+    }
     std::optional<QString> saveFile(const QString &title, const QString &filter, int filterIndex,
-                                    const QString &fileName) override;
-    void message(const QString &text) override;
-    bool askYesNo(const QString &text) override;
+                                    const QString &fileName) override
+    {
+        saveDialogs << QStringLiteral("%1; %2; %3; %4").arg(title, filter).arg(filterIndex).arg(fileName);
+        return saveAnswers.isEmpty() ? std::nullopt : saveAnswers.takeFirst();
+    }
+    void message(const QString &text) override { messages << text; }
+    bool askYesNo(const QString &text) override
+    {
+        questions << text;
+        return !yesNoAnswers.isEmpty() && yesNoAnswers.takeFirst();
+    }
 };
 
 class ScriptedWebPanel : public WebPanel {

@@ -1,13 +1,13 @@
 #pragma once
-// A player without media: tests set what it reports and read back the
-// commands it was given, in order.
+// A player without media, on a scripted clock: tests set what it reports and
+// read back the commands it was given, in order.
 
 #include "playback/MediaPlayer.h"
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QSet>
 #include <QStringList>
+#include <functional>
 
 namespace morvane::test {
 
@@ -18,20 +18,23 @@ public:
     // What setFileName reports for a path; unknown paths get defaultDuration.
     QHash<QString, double> durations;
     double defaultDuration = 100.0;
-    QSet<QString> refused;            // setFileName throws for these
-    double speed = 0.0;               // media seconds per wall-clock second while playing;
-                                      // 0 keeps the position where tests put it
+    QSet<QString> refused; // setFileName throws for these
+    // The clock: each position read while playing first moves the position on
+    // by step seconds; at the end playback stops. 0 keeps it where tests put it.
+    double step = 0;
+    std::function<void(double)> onRead; // sees the position each read returns
+    // Window events that run inside the next setFileName, as they do while the
+    // real player loads; used once.
+    std::function<void()> whileLoading;
 
-    // Every call, e.g. "FileName(/a.vob)", "Play", "Seek(0)", "Duration".
-    QStringList calls;
-    // The calls that change the player: no Duration or CurrentPosition.
-    QStringList commands() const;
-    void clearCalls() { calls.clear(); }
+    // Every command, e.g. "FileName(/a.vob)", "Play", "Seek(0)"; reads are not recorded.
+    QStringList commands;
 
     State state() const { return state_; }
     QString fileName() const { return fileName_; }
+    double position() const { return position_; } // without the step of a read
     // Moves the media position as if playback had got there.
-    void setPosition(double seconds);
+    void setPosition(double seconds) { position_ = seconds; }
 
     void setFileName(const QString &path) override;
     void pause() override;
@@ -43,14 +46,11 @@ public:
 
 private:
     void requireFile() const;
-    double position() const;
-    void settle(); // turns elapsed playing time into position
 
     State state_ = State::Closed;
     QString fileName_;
     double duration_ = 0;
-    double base_ = 0;
-    QElapsedTimer clock_;
+    double position_ = 0;
 };
 
 } // namespace morvane::test

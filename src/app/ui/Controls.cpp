@@ -2,6 +2,8 @@
 
 #include "app/ui/Twips.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -11,6 +13,128 @@
 #include <limits>
 
 namespace morvane {
+
+namespace {
+
+// The link: a Link with a press action, whatever the label's text.
+class LinkAccessible : public QAccessibleWidget {
+public:
+    explicit LinkAccessible(LinkLabel *label) : QAccessibleWidget(label, QAccessible::Link) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return static_cast<QLabel *>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.linked = true;
+        return s;
+    }
+    QStringList actionNames() const override { return QStringList{pressAction()} + QAccessibleWidget::actionNames(); }
+    void doAction(const QString &name) override
+    {
+        if (name != pressAction())
+            QAccessibleWidget::doAction(name);
+        else if (widget()->isEnabled())
+            static_cast<LinkLabel *>(widget())->activate();
+    }
+    QStringList keyBindingsForAction(const QString &name) const override
+    {
+        return name == pressAction() ? QStringList{QStringLiteral("Return"), QStringLiteral("Space")}
+                                     : QAccessibleWidget::keyBindingsForAction(name);
+    }
+};
+
+// A read-out: its name says what it shows, its value and text are what it
+// shows now. Deliberately no value interface: the bridge would offer
+// Increase and Decrease on it.
+class ReadOutAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit ReadOutAccessible(ReadOut *label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+
+    void *interface_cast(QAccessible::InterfaceType t) override
+    {
+        if (t == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(t);
+    }
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value || (t == QAccessible::Name && widget()->accessibleName().isEmpty()))
+            return shown();
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.readOnly = true;
+        return s;
+    }
+
+    void selection(int, int *start, int *end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QString text(int start, int end) const override { return shown().mid(start, end - start); }
+    int characterCount() const override { return int(shown().size()); }
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint &) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int *start, int *end) const override
+    {
+        *start = *end = offset;
+        return {};
+    }
+
+private:
+    QString shown() const { return static_cast<QLabel *>(widget())->text(); }
+};
+
+// The progress of a save, which only the save moves: no value interface,
+// so no Increase or Decrease; the percentage is its value text and its
+// description.
+class ProgressAccessible : public QAccessibleWidget {
+public:
+    explicit ProgressAccessible(ClipProgressBar *bar) : QAccessibleWidget(bar, QAccessible::ProgressBar) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value || t == QAccessible::Description)
+            return QStringLiteral("%1%").arg(static_cast<ClipProgressBar *>(widget())->percent());
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.readOnly = true;
+        return s;
+    }
+};
+
+QAccessibleInterface *controlAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String(LinkLabel::staticMetaObject.className()))
+        return new LinkAccessible(static_cast<LinkLabel *>(object));
+    if (className == QLatin1String(ReadOut::staticMetaObject.className()))
+        return new ReadOutAccessible(static_cast<ReadOut *>(object));
+    if (className == QLatin1String(ClipProgressBar::staticMetaObject.className()))
+        return new ProgressAccessible(static_cast<ClipProgressBar *>(object));
+    return nullptr;
+}
+
+void installAccessibleFactory()
+{
+    static const bool installed = (QAccessible::installFactory(controlAccessible), true);
+    Q_UNUSED(installed);
+}
+
+} // namespace
 
 SeekSlider::SeekSlider(QWidget *parent) : QSlider(Qt::Horizontal, parent) {}
 
@@ -80,6 +204,37 @@ void MarkerLine::paintEvent(QPaintEvent *)
     QPainter(this).fillRect(rect(), QColor(0, 128, 0));
 }
 
+LinkLabel::LinkLabel(const QString &text, QWidget *parent) : QLabel(text, parent)
+{
+    installAccessibleFactory();
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+bool LinkLabel::event(QEvent *event)
+{
+    // On the focused link, Space activates it rather than the window's
+    // Space shortcut: the key goes to the control that has the focus.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->modifiers() == Qt::NoModifier && key->key() == Qt::Key_Space) {
+            event->accept();
+            return true;
+        }
+    }
+    return QLabel::event(event);
+}
+
+void LinkLabel::keyPressEvent(QKeyEvent *event)
+{
+    const int k = event->key();
+    if ((k == Qt::Key_Return || k == Qt::Key_Enter || k == Qt::Key_Space)
+        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && !event->isAutoRepeat()) {
+        emit clicked();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
 void LinkLabel::mouseReleaseEvent(QMouseEvent *event)
 {
     QLabel::mouseReleaseEvent(event);
@@ -87,26 +242,60 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent *event)
         emit clicked();
 }
 
+ReadOut::ReadOut(QWidget *parent) : QLabel(parent)
+{
+    installAccessibleFactory();
+}
+
+void ReadOut::setText(const QString &text)
+{
+    const QString before = QLabel::text();
+    if (text == before)
+        return;
+    QLabel::setText(text);
+    QAccessibleTextUpdateEvent event(this, 0, before, text);
+    QAccessible::updateAccessibility(&event);
+}
+
 ClipProgressBar::ClipProgressBar(QWidget *parent) : QProgressBar(parent)
 {
+    installAccessibleFactory();
     setRange(0, 100);
     setValue(0);
     setTextVisible(false);
 }
 
+int ClipProgressBar::percent() const
+{
+    return maximum_ == 0 ? 0 : int(static_cast<long double>(value_) * 100 / static_cast<long double>(maximum_));
+}
+
+void ClipProgressBar::tellPercent(int before)
+{
+    if (percent() == before)
+        return;
+    QAccessibleEvent event(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&event);
+}
+
 void ClipProgressBar::setByteMaximum(std::int64_t maximum)
 {
+    const int before = percent();
     maximum_ = std::max<std::int64_t>(maximum, 0);
     constexpr std::int64_t intMax = std::numeric_limits<int>::max();
     divisor_ = maximum_ > intMax ? (maximum_ + intMax - 1) / intMax : 1;
     setRange(0, static_cast<int>(maximum_ / divisor_));
-    setByteValue(value_);
+    value_ = std::clamp<std::int64_t>(value_, 0, maximum_);
+    setValue(static_cast<int>(value_ / divisor_));
+    tellPercent(before);
 }
 
 void ClipProgressBar::setByteValue(std::int64_t value)
 {
+    const int before = percent();
     value_ = std::clamp<std::int64_t>(value, 0, maximum_);
     setValue(static_cast<int>(value_ / divisor_));
+    tellPercent(before);
 }
 
 } // namespace morvane

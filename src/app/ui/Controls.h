@@ -49,21 +49,39 @@ private:
     int bottom_;
 };
 
-// A label that is clicked like a link.
+// A label that is clicked like a link. It takes the keyboard focus, Enter
+// or Space on it activates it, and assistive tools see a link they can press.
 class LinkLabel : public QLabel {
     Q_OBJECT
 public:
-    using QLabel::QLabel;
+    explicit LinkLabel(const QString &text, QWidget *parent = nullptr);
+
+    void activate() { emit clicked(); }
 
 signals:
     void clicked();
 
 protected:
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+};
+
+// A label that shows a value, such as a time. Assistive tools read it under
+// its accessible name and hear its text change.
+class ReadOut : public QLabel {
+    Q_OBJECT
+public:
+    explicit ReadOut(QWidget *parent = nullptr);
+
+    // Hides QLabel::setText, which would tell assistive tools nothing once
+    // the label has a name of its own.
+    void setText(const QString &text);
 };
 
 // A progress bar whose range and value are 64-bit byte counts; ranges past
 // what QProgressBar's int holds are scaled down so the bar still reads right.
+// Assistive tools see it read-only, its percentage in its description.
 class ClipProgressBar : public QProgressBar {
     Q_OBJECT
 public:
@@ -73,8 +91,10 @@ public:
     std::int64_t byteValue() const { return value_; }
     void setByteMaximum(std::int64_t maximum);
     void setByteValue(std::int64_t value);
+    int percent() const;
 
 private:
+    void tellPercent(int before);
     std::int64_t maximum_ = 100;
     std::int64_t value_ = 0;
     std::int64_t divisor_ = 1;

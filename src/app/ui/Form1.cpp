@@ -22,9 +22,9 @@ QPushButton *button(QWidget *parent, const QString &caption, int left, int top, 
     return b;
 }
 
-QLabel *readOut(QWidget *parent, int left, int top, int width, int height)
+ReadOut *readOut(QWidget *parent, int left, int top, int width, int height)
 {
-    auto *l = new QLabel(parent);
+    auto *l = new ReadOut(parent);
     l->setGeometry(twipsRect(left, top, width, height));
     l->setAlignment(Qt::AlignCenter);
     QPalette pal = l->palette();
@@ -39,6 +39,7 @@ Form1::Form1(MediaPlayer &player, Dialogs &dialogs, WebPanel &web, QWidget *vide
     : QWidget(parent), Cdlg(dialogs), player_(player), dialogs_(dialogs), web_(web)
 {
     buildControls(video);
+    addDesktopWays();
     Form_Initialize();
     Form_Load();
 }
@@ -47,7 +48,7 @@ Form1::~Form1() = default;
 
 void Form1::buildControls(QWidget *video)
 {
-    setWindowTitle(QStringLiteral("Morvane 1.0"));
+    setWindowTitle(QStringLiteral("Morvane " MORVANE_VERSION));
     setWindowIcon(appIcon());
     setFixedSize(px(9630), px(9060));
     // Linux has no MS Sans Serif; Liberation Sans keeps its widths, so the
@@ -93,6 +94,14 @@ void Form1::buildControls(QWidget *video)
     Command6 = button(this, QStringLiteral("Mark End"), 4200, 180, 1350, 330);
     Command9 = button(this, QStringLiteral("Play Selected"), 5670, 195, 1530, 330);
 
+    // In the free corner left of the mark buttons; unchecked at every start,
+    // as the program keeps no settings.
+    Check1 = new QCheckBox(QStringLiteral("Precise cut"), this);
+    Check1->setGeometry(twipsRect(165, 300, 1575, 270));
+    Check1->setToolTip(QStringLiteral("Cut at the DVD's own navigation points, so that the clip holds what you "
+                                      "marked and starts on a whole picture, instead of at the file's average "
+                                      "byte rate."));
+
     H = new SeekSlider(this);
     H->setGeometry(twipsRect(105, 6435, 9420, 375));
     H->setRange(0, 10);
@@ -120,9 +129,10 @@ void Form1::buildControls(QWidget *video)
     Label4 = readOut(this, 8160, 720, 1305, 240);
     Line1 = new MarkerLine(240, 6300, 6405, this);
 
-    // Labels and frames take no focus; the rest follow the window's tab order.
+    // Labels and frames take no focus, except the link, which the keyboard
+    // can reach and activate; the rest follow the window's tab order.
     const QList<QWidget *> tabOrder{H, Command1, Command2, Command4, Command7, Command3,
-                                    Command9, Command6, Command5, mp, WebBrowser1};
+                                    Command9, Command6, Command5, Check1, mp, Label1, WebBrowser1};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     pb->setFocusPolicy(Qt::NoFocus);
@@ -176,8 +186,9 @@ void Form1::Form_Unload()
     T->stop();
     try {
         mp_myclose();
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
         // The program is ending; a player that fails to close changes nothing.
+        endQuietly("Form_Unload", e);
     }
     emit unloaded();
 }
@@ -203,8 +214,14 @@ void Form1::setEditingEnabled(bool enabled)
     for (QWidget *w : {static_cast<QWidget *>(Command1), static_cast<QWidget *>(Command2),
                        static_cast<QWidget *>(Command4), static_cast<QWidget *>(Command5),
                        static_cast<QWidget *>(Command6), static_cast<QWidget *>(Command7),
-                       static_cast<QWidget *>(Command9), static_cast<QWidget *>(H)})
+                       static_cast<QWidget *>(Command9), static_cast<QWidget *>(H),
+                       static_cast<QWidget *>(Check1)})
         w->setEnabled(enabled);
+}
+
+void Form1::endQuietly(const char *handler, const std::exception &error) const
+{
+    qWarning("%s ended: %s", handler, error.what());
 }
 
 void Form1::letEventsRunFor(int ms)

@@ -1,12 +1,10 @@
 #include "files/engine/ClipCutter.h"
 
-#include "files/engine/FileIdentity.h"
-#include "files/engine/RangeCopier.h"
+#include "files/engine/ByteSource.h"
+#include "files/engine/Fd.h"
+#include "files/engine/FileName.h"
+#include "files/engine/PrecisePlan.h"
 #include "files/engine/Writeback.h"
-
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,8 +12,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
-#include <system_error>
-#include <unistd.h>
+#include <vector>
 
 namespace morvane {
 
@@ -23,9 +20,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A step copies pieces and waits on writeback until its time is up, then
-// events run; with the caller's own event handling on top, they still run
-// well within 50 ms of each other.
+// A step copies pieces and checks on writeback until its time is up, then
+// events run; neither blocks for long, so with the caller's own event
+// handling on top they still run within 50 ms of each other.
 constexpr auto kStepTime = std::chrono::milliseconds(12);
 // Pieces are sized to take about 2 ms, so a step overruns its time by little
 // even when the disk suddenly slows down.
@@ -33,10 +30,6 @@ constexpr std::int64_t kPieceTimeNs = 2'000'000;
 constexpr std::int64_t kFirstPiece = 1 << 20;
 constexpr std::int64_t kMinPiece = 64 << 10;
 constexpr std::int64_t kMaxPiece = 16 << 20;
-// Copied but not yet known to be on disk; past this the step waits instead
-// of copying.
-constexpr std::int64_t kUnflushedBudget = 64 << 20;
-constexpr std::int64_t kWaitGranule = 1 << 20;
 
 // Grows at most twofold per piece, so one fast spell cannot make the next
 // piece run long.
@@ -56,49 +49,128 @@ private:
     std::int64_t next_ = kFirstPiece;
 };
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
+struct OpenSource {
+    Fd fd;
+    struct stat status {};
 };
 
-std::string quoted(const QString &path)
-{
-    return "\"" + path.toStdString() + "\"";
-}
-
-std::string errnoText(int error)
-{
-    return std::generic_category().message(error);
-}
-
 // O_NONBLOCK keeps a FIFO named as source from hanging the open.
-int openSource(const QString &path, struct stat &status)
+OpenSource openSource(const QByteArray &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        throw CutError("The source file " + quoted(path) + " cannot be opened: " + errnoText(errno) + ".");
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        throw CutError("The source " + quoted(path) + " is not a regular file.");
-    }
-    return fd;
+    OpenSource source;
+    if (path.contains('\0'))
+        throw CutError("The source file " + quotedName(path) + " cannot be opened: " + errnoText(ENOENT) + ".");
+    source.fd.reset(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!source.fd.valid())
+        throw CutError("The source file " + quotedName(path) + " cannot be opened: " + errnoText(errno) + ".");
+    if (::fstat(source.fd.get(), &source.status) != 0 || !S_ISREG(source.status.st_mode))
+        throw CutError("The source " + quotedName(path) + " is not a regular file.");
+    return source;
 }
 
-void refuseSourceAsTarget(const struct stat &source, const QString &target)
+} // namespace
+
+// The sources of a cut, open for its whole length and read as one stream.
+class SourceParts {
+public:
+    using Copiers = std::vector<std::unique_ptr<RangeCopier>>;
+
+    explicit SourceParts(const QByteArrayList &names)
+    {
+        if (names.isEmpty())
+            throw CutError("No source file was given.");
+        for (const QByteArray &name : names) {
+            parts_.push_back({name, openSource(name), size_});
+            size_ += parts_.back().opened.status.st_size;
+        }
+    }
+
+    std::int64_t size() const { return size_; }
+    const OpenSource &first() const { return parts_.front().opened; }
+
+    // Each part is the source that the target may not be.
+    void refuseAsTarget(const QByteArray &target) const
+    {
+        for (const Part &part : parts_)
+            examineTarget(target, part.opened.fd.get(), part.opened.status);
+    }
+
+    std::unique_ptr<ByteSource> reader() const
+    {
+        std::vector<SourcePart> pieces;
+        for (const Part &part : parts_)
+            pieces.push_back({part.opened.fd.get(), part.opened.status.st_size, part.name.toStdString()});
+        return std::make_unique<JoinedByteSource>(std::move(pieces));
+    }
+
+    // Copies a range of the stream, a part at a time, each in the kernel where
+    // it can be.
+    void copy(Copiers &copiers, std::int64_t from, std::int64_t to, std::int64_t length) const
+    {
+        for (std::size_t i = 0; i < parts_.size() && length > 0; ++i) {
+            const std::int64_t end = parts_[i].start + parts_[i].opened.status.st_size;
+            if (from >= end)
+                continue;
+            const std::int64_t piece = std::min(length, end - from);
+            copiers[i]->copy(from - parts_[i].start, to, piece);
+            from += piece, to += piece, length -= piece;
+        }
+    }
+
+    Copiers copiers(int targetFd, bool inKernel, const CopyCalls &calls) const
+    {
+        Copiers result;
+        for (const Part &part : parts_)
+            result.push_back(std::make_unique<RangeCopier>(part.opened.fd.get(), targetFd, inKernel, calls));
+        return result;
+    }
+
+    // A part that changed size or left its name while it was read: the clip
+    // would not be the range that was planned, or of the file the user named.
+    void checkUnchanged() const
+    {
+        for (const Part &part : parts_) {
+            struct stat now {}, named {};
+            if (::fstat(part.opened.fd.get(), &now) != 0 || now.st_size != part.opened.status.st_size)
+                throw CutError("The source " + quotedName(part.name) + " changed size while it was being read.");
+            if (::stat(part.name.constData(), &named) != 0 || named.st_dev != now.st_dev
+                || named.st_ino != now.st_ino)
+                throw CutError("The source " + quotedName(part.name) + " was moved or deleted while it was being read.");
+        }
+    }
+
+private:
+    struct Part {
+        QByteArray name;
+        OpenSource opened;
+        std::int64_t start; // where the part begins in the stream
+    };
+    std::vector<Part> parts_;
+    std::int64_t size_ = 0;
+};
+
+namespace {
+
+// The precise plan in the byte-rate plan's terms: progress runs over the
+// bytes themselves.
+ClipPlan planPrecisely(const SourceParts &sources, const CutRequest &request, CutResult &result)
 {
-    if (sameFile(source, target))
-        throw CutError("The target " + quoted(target) + " is the source file itself; the clip cannot overwrite its own source.");
+    const std::unique_ptr<ByteSource> reader = sources.reader();
+    PreciseClip clip;
+    try {
+        clip = planPreciseClip(*reader, request.startSecond, request.endSecond);
+    } catch (const PlanError &e) {
+        throw CutError(e.what());
+    } catch (const SourceReadError &e) {
+        throw CutError(e.what());
+    }
+    result.startTime = clip.startTime;
+    result.endTime = clip.endTime;
+    ClipPlan plan;
+    plan.offset = clip.offset;
+    plan.length = clip.length;
+    plan.progressMaximum = plan.progressFinal = clip.length;
+    return plan;
 }
 
 std::int64_t scaledProgress(const ClipPlan &plan, std::int64_t copied)
@@ -107,66 +179,57 @@ std::int64_t scaledProgress(const ClipPlan &plan, std::int64_t copied)
     return std::min(plan.progressFinal, static_cast<std::int64_t>(share * static_cast<double>(plan.progressFinal)));
 }
 
-// Makes the new name itself survive a crash, not only the bytes behind it.
-void syncDirectoryOf(const QString &path)
-{
-    const QString dir = QFileInfo(QFileInfo(path).canonicalFilePath()).absolutePath();
-    const FileDescriptor fd(::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0)
-        ::fsync(fd.get());
-}
-
-void commitDurably(QSaveFile &target)
-{
-    if (::fsync(target.handle()) != 0)
-        throw CutError("The clip could not be flushed to disk: " + errnoText(errno) + ".");
-    if (!target.commit())
-        throw CutError("The clip could not be saved as " + quoted(target.fileName()) + ": "
-                       + target.errorString().toStdString() + ".");
-    syncDirectoryOf(target.fileName());
-}
-
 } // namespace
+
+TargetState inspectTarget(const QByteArrayList &sources, const QByteArray &target)
+{
+    const SourceParts parts(sources);
+    parts.refuseAsTarget(target);
+    return examineTarget(target, parts.first().fd.get(), parts.first().status).exists ? TargetState::File
+                                                                                       : TargetState::Missing;
+}
 
 ClipCutter::ClipCutter(ProgressSink &progress, std::function<void()> letEventsRun)
     : progress_(progress), letEventsRun_(std::move(letEventsRun))
 {
 }
 
-void ClipCutter::cut(const CutRequest &request)
+CutResult ClipCutter::cut(const CutRequest &request)
 {
     cancelRequested_ = false;
-    struct stat sourceStatus {};
-    const FileDescriptor source(openSource(request.source, sourceStatus));
-    const ClipPlan plan = planClip(sourceStatus.st_size, request.durationSeconds,
-                                   request.startSecond, request.endSecond);
-    refuseSourceAsTarget(sourceStatus, request.target);
-
-    // The clip grows in a temporary file beside the target (unnamed where the
-    // file system allows); an error or a cancel drops it, and the target's
-    // name only ever sees a whole clip.
-    QSaveFile target(request.target);
-    if (!target.open(QIODevice::WriteOnly))
-        throw CutError("The clip cannot be created as " + quoted(request.target) + ": "
-                       + target.errorString().toStdString() + ".");
+    const SourceParts sources(request.sources);
+    CutResult result{0, 0, double(request.startSecond), double(request.endSecond)};
+    const ClipPlan plan = request.method == CutMethod::Precise
+                              ? planPrecisely(sources, request, result)
+                              : planClip(sources.size(), request.durationSeconds, request.startSecond,
+                                         request.endSecond);
+    sources.refuseAsTarget(request.target);
+    TargetClaim target(request.target, request.replace, sources.first().fd.get(), sources.first().status);
     progress_.setMaximum(plan.progressMaximum);
     progress_.setValue(0);
-    copyClip(source.get(), target.handle(), plan);
-    commitDurably(target);
+    copyClip(sources, target.fd(), plan);
+    sources.checkUnchanged();
+    target.commit(onCommitStep);
     progress_.setValue(plan.progressFinal);
+    result.offset = plan.offset;
+    result.length = plan.length;
+    return result;
 }
 
-void ClipCutter::copyClip(int sourceFd, int targetFd, const ClipPlan &plan)
+void ClipCutter::copyClip(const SourceParts &sources, int targetFd, const ClipPlan &plan)
 {
-    RangeCopier copier(sourceFd, targetFd, useKernelCopy);
+    SourceParts::Copiers copiers = sources.copiers(targetFd, useKernelCopy, copyCalls);
     Writeback writeback(targetFd);
     PieceSizer pieces;
     std::int64_t copied = 0;
-    auto copyPiece = [&] {
-        const std::int64_t piece = std::min(pieces.next(), plan.length - copied);
+    // The next piece, no more than the disk may be left to flush.
+    auto nextPiece = [&] {
+        return std::min({pieces.next(), writeback.budget() / 2, plan.length - copied});
+    };
+    auto copyPiece = [&](std::int64_t piece) {
         const auto began = Clock::now();
         announceWrite(copied);
-        copier.copy(plan.offset + copied, copied, piece);
+        sources.copy(copiers, plan.offset + copied, copied, piece);
         writeback.start(piece);
         pieces.record(piece, Clock::now() - began);
         copied += piece;
@@ -176,10 +239,11 @@ void ClipCutter::copyClip(int sourceFd, int targetFd, const ClipPlan &plan)
     while (unfinished()) {
         const auto deadline = Clock::now() + kStepTime;
         do {
-            if (copied < plan.length && writeback.pending() < kUnflushedBudget)
-                copyPiece();
+            const std::int64_t piece = nextPiece();
+            if (piece > 0 && writeback.pending() + piece <= writeback.budget())
+                copyPiece(piece);
             else
-                writeback.waitSome(kWaitGranule);
+                writeback.waitSome();
         } while (unfinished() && Clock::now() < deadline);
         progress_.setValue(scaledProgress(plan, copied));
         runEvents();

@@ -1,34 +1,49 @@
 #pragma once
-// Cuts a time range out of a source file by byte range: the byte rate is the
-// file's length over its duration in whole seconds, and the clip is written
-// atomically next to the target. Knows nothing of widgets.
+// Cuts a time range out of a source by byte range, either at the source's
+// average byte rate (its length over its duration in whole seconds) or
+// precisely, on the VOBUs the stream's own navigation data marks out. The
+// clip is written beside the target and given its name only when whole and
+// on disk. Knows nothing of widgets. Names are bytes, used as given.
 
-#include <QString>
+#include "files/engine/CutError.h"
+#include "files/engine/RangeCopier.h"
+#include "files/engine/TargetClaim.h"
+
+#include <QByteArray>
+#include <QByteArrayList>
 #include <cstdint>
 #include <functional>
-#include <stdexcept>
 
 namespace morvane {
 
-// A cut that did not produce a complete clip. what() is a sentence a person
-// can read; nothing was left at a new target and an existing one is unchanged.
-class CutError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+class SourceParts;
 
-// The caller asked the cut to stop.
-class CutCancelled : public CutError {
-public:
-    CutCancelled() : CutError("The cut was cancelled.") {}
+enum class CutMethod {
+    ByteRate, // the marks at the average byte rate: the default
+    Precise,  // whole VOBUs around the marks, found from the NAV packs
 };
 
 struct CutRequest {
-    QString source;
-    QString target;
+    // One file, or the parts of a DVD title, read one after another as one
+    // stream. Every part counts as the source that a target may not be.
+    QByteArrayList sources;
+    QByteArray target;
     std::int32_t durationSeconds = 0; // D
     std::int32_t startSecond = 0;
     std::int32_t endSecond = 0;
+    // Never: the target must be a new name, and stays whatever appears there
+    // meanwhile. Allowed: an existing file is replaced in one step.
+    Replace replace = Replace::Never;
+    CutMethod method = CutMethod::ByteRate;
+};
+
+// What a finished cut copied: the byte range of the joined sources and, for a
+// precise cut, the seconds it covers on the stream's timeline.
+struct CutResult {
+    std::int64_t offset = 0;
+    std::int64_t length = 0;
+    double startTime = 0;
+    double endTime = 0;
 };
 
 // Where the clip lies in the source, in 0-based bytes.
@@ -47,6 +62,15 @@ struct ClipPlan {
 ClipPlan planClip(std::int64_t sourceLength, std::int32_t durationSeconds,
                   std::int32_t startSecond, std::int32_t endSecond);
 
+enum class TargetState { Missing, File };
+
+// What a cut to target would find, checked as the cut checks it: Missing, or
+// File, a regular file (or a symlink to one) that only Replace::Allowed
+// replaces. Throws CutError for a source that cannot be read, for a target
+// that is anything else ("... is a directory"), and TargetInUse for the
+// source itself or a file that cannot be told apart from it.
+TargetState inspectTarget(const QByteArrayList &sources, const QByteArray &target);
+
 class ProgressSink {
 public:
     virtual ~ProgressSink() = default;
@@ -61,9 +85,10 @@ public:
     // to ClipPlan::progressFinal against ClipPlan::progressMaximum.
     ClipCutter(ProgressSink &progress, std::function<void()> letEventsRun);
 
-    // Writes the clip; throws CutError (CutCancelled after cancel()). Each
-    // call starts afresh, with no cancel pending.
-    void cut(const CutRequest &request);
+    // Writes the clip; throws CutError (CutCancelled after cancel(),
+    // TargetTaken, TargetInUse). Each call starts afresh, with no cancel
+    // pending.
+    CutResult cut(const CutRequest &request);
 
     void cancel() { cancelRequested_ = true; }
 
@@ -72,9 +97,13 @@ public:
     std::function<void(std::int64_t written)> beforeWrite;
     // Test seam: false moves every byte through the user-space buffer.
     bool useKernelCopy = true;
+    // Test seam: the copy's system calls.
+    CopyCalls copyCalls = CopyCalls::system();
+    // Test seam: called after each step that finishes the clip.
+    std::function<void(CommitStep)> onCommitStep;
 
 private:
-    void copyClip(int sourceFd, int targetFd, const ClipPlan &plan);
+    void copyClip(const SourceParts &sources, int targetFd, const ClipPlan &plan);
     void announceWrite(std::int64_t written);
     void runEvents();
 

@@ -2,6 +2,20 @@
 
 #include <string>
 
+// The byte rule. The clip is the byte range of the source that the marks
+// cover at a constant rate: D is the source's duration in whole seconds,
+// R = length / D bytes per second (truncated), S = R x start mark and
+// E = R x end mark. Clips are defined as a copy in blocks of 4097 bytes (a
+// buffer indexed 0 to 4096) that steps 4096 bytes at a time, from 1-based
+// position S (0-based S - 1) for as long as the position is not past E.
+// Each block rewrites the last byte of the one before with the same value,
+// so the overlap changes nothing, but the last block still brings its
+// 4097th byte: a clip is N = (E - S) / 4096 + 1 blocks, 4096 x N + 1 bytes.
+// Clips made before this engine have exactly those bytes, and people compare
+// them; the engine copies the same range in one go, only faster. A start of
+// 0 has no byte before position 1, so it starts at the first byte. The
+// progress maximum is (E - S) + 4097, and the value ends at 4096 x N.
+
 namespace morvane {
 
 namespace {

@@ -1,10 +1,9 @@
 #include "files/engine/RangeCopier.h"
 
-#include "files/engine/ClipCutter.h"
+#include "files/engine/CutError.h"
 
 #include <cerrno>
 #include <string>
-#include <system_error>
 #include <unistd.h>
 
 namespace morvane {
@@ -12,11 +11,6 @@ namespace morvane {
 namespace {
 
 constexpr std::int64_t kBufferSize = 1 << 20;
-
-std::string errnoText(int error)
-{
-    return std::generic_category().message(error);
-}
 
 [[noreturn]] void failRead(int error)
 {
@@ -40,8 +34,16 @@ bool kernelCopyUnsupported(int error)
 
 } // namespace
 
-RangeCopier::RangeCopier(int sourceFd, int targetFd, bool inKernel)
-    : sourceFd_(sourceFd), targetFd_(targetFd), inKernel_(inKernel)
+CopyCalls CopyCalls::system()
+{
+    return {[](int in, loff_t *inOffset, int out, loff_t *outOffset, size_t length) {
+                return ::copy_file_range(in, inOffset, out, outOffset, length, 0);
+            },
+            ::pread, ::pwrite};
+}
+
+RangeCopier::RangeCopier(int sourceFd, int targetFd, bool inKernel, CopyCalls calls)
+    : sourceFd_(sourceFd), targetFd_(targetFd), inKernel_(inKernel), calls_(std::move(calls))
 {
 }
 
@@ -58,12 +60,12 @@ void RangeCopier::copy(std::int64_t sourceOffset, std::int64_t targetOffset, std
     }
 }
 
-// Returns the bytes moved; 0 only after switching to the buffer.
+// Returns the bytes moved; 0 after an interruption or a switch to the buffer.
 std::int64_t RangeCopier::copyInKernel(std::int64_t sourceOffset, std::int64_t targetOffset, std::int64_t length)
 {
     loff_t in = sourceOffset;
     loff_t out = targetOffset;
-    const ssize_t moved = ::copy_file_range(sourceFd_, &in, targetFd_, &out, static_cast<size_t>(length), 0);
+    const ssize_t moved = calls_.copyFileRange(sourceFd_, &in, targetFd_, &out, static_cast<size_t>(length));
     if (moved > 0)
         return moved;
     if (moved == 0)
@@ -77,16 +79,18 @@ std::int64_t RangeCopier::copyInKernel(std::int64_t sourceOffset, std::int64_t t
     // The kernel does not say which side failed; ask the source alone.
     const int error = errno;
     char probe;
-    if (::pread(sourceFd_, &probe, 1, sourceOffset) < 0)
+    if (calls_.pread(sourceFd_, &probe, 1, sourceOffset) < 0)
         failRead(errno);
     failWrite(error);
 }
 
+// Returns the bytes moved; 0 after an interrupted read.
 std::int64_t RangeCopier::copyThroughBuffer(std::int64_t sourceOffset, std::int64_t targetOffset, std::int64_t length)
 {
     if (!buffer_)
         buffer_ = std::make_unique<char[]>(kBufferSize);
-    const ssize_t got = ::pread(sourceFd_, buffer_.get(), static_cast<size_t>(std::min(length, kBufferSize)), sourceOffset);
+    const ssize_t got = calls_.pread(sourceFd_, buffer_.get(), static_cast<size_t>(std::min(length, kBufferSize)),
+                                     sourceOffset);
     if (got < 0) {
         if (errno == EINTR)
             return 0;
@@ -95,9 +99,12 @@ std::int64_t RangeCopier::copyThroughBuffer(std::int64_t sourceOffset, std::int6
     if (got == 0)
         failShortSource();
     for (ssize_t done = 0; done < got;) {
-        const ssize_t put = ::pwrite(targetFd_, buffer_.get() + done, static_cast<size_t>(got - done), targetOffset + done);
+        const ssize_t put = calls_.pwrite(targetFd_, buffer_.get() + done, static_cast<size_t>(got - done),
+                                          targetOffset + done);
         if (put < 0 && errno != EINTR)
             failWrite(errno);
+        if (put == 0) // a disk that takes nothing would otherwise be asked for ever
+            failWrite(ENOSPC);
         if (put > 0)
             done += put;
     }

@@ -4,18 +4,31 @@
 // fixed buffer.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <sys/types.h>
 
 namespace morvane {
+
+// The system calls the copy makes; tests put in ones that are interrupted
+// or write short.
+struct CopyCalls {
+    std::function<ssize_t(int in, loff_t *inOffset, int out, loff_t *outOffset, size_t length)> copyFileRange;
+    std::function<ssize_t(int fd, void *buffer, size_t length, off_t offset)> pread;
+    std::function<ssize_t(int fd, const void *buffer, size_t length, off_t offset)> pwrite;
+
+    static CopyCalls system();
+};
 
 class RangeCopier {
 public:
     // inKernel false goes straight to the buffer.
-    RangeCopier(int sourceFd, int targetFd, bool inKernel = true);
+    RangeCopier(int sourceFd, int targetFd, bool inKernel = true, CopyCalls calls = CopyCalls::system());
     ~RangeCopier();
 
-    // Copies exactly length bytes; throws CutError on a failed read or write,
-    // and when the source ends early (it was truncated under us).
+    // Copies exactly length bytes, retrying interrupted calls and finishing
+    // short ones; throws CutError on a failed read or write, and when the
+    // source ends early (it was truncated under us).
     void copy(std::int64_t sourceOffset, std::int64_t targetOffset, std::int64_t length);
 
 private:
@@ -25,6 +38,7 @@ private:
     int sourceFd_;
     int targetFd_;
     bool inKernel_ = true;
+    CopyCalls calls_;
     std::unique_ptr<char[]> buffer_;
 };
 

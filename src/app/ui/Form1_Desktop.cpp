@@ -1,0 +1,191 @@
+// The ways in that a desktop user expects: a file named on the command line
+// or dropped on the window, keyboard shortcuts, and what assistive tools see.
+
+#include "app/ui/Form1.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
+#include <QDropEvent>
+#include <QFile>
+#include <QSysInfo>
+#include <QMimeData>
+#include <QShortcut>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace morvane {
+
+namespace {
+
+// A plain top-level widget tells assistive tools it is a client area, a
+// "filler" on the AT-SPI bus; as a Window it is the application's "frame".
+QAccessibleInterface *windowAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String(Form1::staticMetaObject.className()))
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    return nullptr;
+}
+
+// The system's reason why name cannot be read as a file; empty when it can.
+QString unreadable(const QByteArray &name)
+{
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    struct stat st {};
+    const bool directory = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    ::close(fd);
+    return directory ? QString::fromLocal8Bit(std::strerror(EISDIR)) : QString();
+}
+
+bool namesThisMachine(const QString &host)
+{
+    return host.isEmpty() || host == QLatin1String("localhost") || host == QSysInfo::machineHostName();
+}
+
+} // namespace
+
+void Form1::addDesktopWays()
+{
+    static const bool installed = (QAccessible::installFactory(windowAccessible), true);
+    Q_UNUSED(installed);
+
+    // Each key clicks its button, so it does what the click does and nothing
+    // while the button is disabled. Window-wide shortcuts come before the
+    // focused control's own keys: Space on a focused button is Play/Pause.
+    const struct {
+        QPushButton *button;
+        QList<QKeySequence> keys;
+        QString what, named;
+    } commands[] = {
+        {Command1, {Qt::Key_Space}, QStringLiteral("Play or pause"), QStringLiteral("Space")},
+        {Command2, {Qt::Key_Home}, QStringLiteral("Stop and go back to the beginning"), QStringLiteral("Home")},
+        {Command4, {Qt::CTRL | Qt::Key_O}, QStringLiteral("Open a VOB file"), QStringLiteral("Ctrl+O")},
+        {Command7, {Qt::CTRL | Qt::Key_S}, QStringLiteral("Save the marked range as a clip"), QStringLiteral("Ctrl+S")},
+        {Command5, {Qt::Key_I, Qt::Key_BracketLeft}, QStringLiteral("Mark the start here"), QStringLiteral("I or [")},
+        {Command6, {Qt::Key_O, Qt::Key_BracketRight}, QStringLiteral("Mark the end here"), QStringLiteral("O or ]")},
+        {Command9, {Qt::Key_P}, QStringLiteral("Play the marked range"), QStringLiteral("P")},
+    };
+    for (const auto &c : commands) {
+        addShortcut(c.keys, c.button);
+        c.button->setToolTip(QStringLiteral("%1 (%2)").arg(c.what, c.named));
+        c.button->setAccessibleDescription(c.button->toolTip());
+    }
+    Command3->setToolTip(QStringLiteral("Open the Morvane website in your web browser"));
+    Label1->setToolTip(QStringLiteral("Open the codec download page in your web browser"));
+    for (const auto &[key, seconds] : {std::pair{Qt::Key_Left, -5}, std::pair{Qt::Key_Right, 5}}) {
+        auto *s = new QShortcut(QKeySequence(key), this);
+        connect(s, &QShortcut::activated, this, [this, seconds = seconds] { seekBy(seconds); });
+    }
+    H->setToolTip(QStringLiteral("Position (Left and Right: 5 seconds back and forward)"));
+
+    // Command1 keeps its caption as its name: "Play" or "Pause" is its state.
+    Label7->setAccessibleName(QStringLiteral("Start mark"));
+    Label9->setAccessibleName(QStringLiteral("End mark"));
+    Label3->setAccessibleName(QStringLiteral("Selection length"));
+    Label4->setAccessibleName(QStringLiteral("Position"));
+    H->setAccessibleName(QStringLiteral("Position slider"));
+    pb->setAccessibleName(QStringLiteral("Clip progress"));
+    mp->setAccessibleName(QStringLiteral("Video"));
+    WebBrowser1->setAccessibleName(QStringLiteral("Information"));
+    H->setAccessibleDescription(H->toolTip());
+    Label1->setAccessibleDescription(Label1->toolTip());
+
+    // Drops land on whichever control is under the pointer, and the web
+    // panel would take a file itself; the window sees them all first.
+    setAcceptDrops(true);
+    qApp->installEventFilter(this);
+}
+
+void Form1::addShortcut(const QList<QKeySequence> &keys, QPushButton *button)
+{
+    for (const QKeySequence &key : keys) {
+        auto *s = new QShortcut(key, this);
+        s->setAutoRepeat(false); // a held key is one click
+        connect(s, &QShortcut::activated, button, &QAbstractButton::click);
+    }
+}
+
+void Form1::seekBy(int seconds)
+{
+    // The path of the slider's own arrow keys: a disabled slider refuses,
+    // and a thumb already at its end seeks nowhere.
+    if (!H->isEnabled())
+        return;
+    const int before = H->value();
+    H->setValue(int(std::clamp<qint64>(qint64(before) + seconds, H->minimum(), H->maximum())));
+    if (H->value() != before)
+        H_Click();
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    auto *target = qobject_cast<QWidget *>(watched);
+    if ((type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) || !target
+        || (target != this && !isAncestorOf(target)))
+        return QWidget::eventFilter(watched, event);
+
+    auto *drop = static_cast<QDropEvent *>(event);
+    // While a save runs or a file loads, Open is disabled and so are drops.
+    if (!drop->mimeData()->hasUrls() || !Command4->isEnabled()) {
+        drop->ignore();
+        return true;
+    }
+    drop->acceptProposedAction();
+    if (type == QEvent::Drop) {
+        // Taken once the drop is over: the other program waits for its end,
+        // and opening runs window events while the player loads.
+        QMetaObject::invokeMethod(
+            this, [this, urls = drop->mimeData()->urls()] { takeDrop(urls); }, Qt::QueuedConnection);
+    }
+    return true;
+}
+
+void Form1::takeDrop(const QList<QUrl> &urls)
+{
+    if (urls.size() != 1) {
+        dialogs_.message(QStringLiteral("Drop one file at a time: Morvane works on one source file."));
+        return;
+    }
+    const QUrl &url = urls.first();
+    if (!url.isLocalFile() || !namesThisMachine(url.host())) {
+        dialogs_.message(QStringLiteral("Only a file on this computer can be opened, not \"%1\".")
+                             .arg(url.toDisplayString()));
+        return;
+    }
+    // The path's bytes as the other program sent them: QUrl's decoded text
+    // would have replaced any that are not UTF-8.
+    openGivenFile(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+}
+
+void Form1::openGivenFile(const QByteArray &localName)
+{
+    if (unloaded_ || !Command4->isEnabled())
+        return; // as a click on the disabled Open button
+    const QString path = QFile::decodeName(localName);
+    if (localName.contains('\0') || QFile::encodeName(path) != localName) {
+        dialogs_.message(QStringLiteral("Cannot open \"%1\".\nIts name is not valid UTF-8, so Morvane cannot "
+                                        "pass it on unchanged. Rename the file and try again.")
+                             .arg(path));
+        return;
+    }
+    if (const QString reason = unreadable(localName); !reason.isEmpty()) {
+        dialogs_.message(QStringLiteral("Cannot open \"%1\".\n%2").arg(path, reason));
+        return;
+    }
+    try {
+        stopForOpen();
+        openSourceFile(path);
+    } catch (const std::exception &e) {
+        // As after the dialog: what was done stays done.
+        endQuietly("Open", e);
+    }
+}
+
+} // namespace morvane

@@ -1,0 +1,106 @@
+#include "files/engine/ByteSource.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace morvane {
+
+namespace {
+
+[[noreturn]] void fail(const std::string &name, const char *what, int error)
+{
+    throw SourceReadError("Could not " + std::string(what) + " \"" + name + "\": " + std::strerror(error) + ".");
+}
+
+// Whole len bytes unless the file ends first; returns how many were read.
+std::size_t preadFully(int fd, std::int64_t offset, char *buf, std::size_t len, const std::string &name)
+{
+    std::size_t done = 0;
+    while (done < len) {
+        const ssize_t got = ::pread(fd, buf + done, len - done, offset + std::int64_t(done));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(name, "read", errno);
+        }
+        if (got == 0)
+            break;
+        done += std::size_t(got);
+    }
+    return done;
+}
+
+} // namespace
+
+FileByteSource::FileByteSource(int fd, std::string name) : fd_(fd), size_(0), name_(std::move(name))
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        fail(name_, "read the size of", errno);
+    size_ = info.st_size;
+}
+
+FileByteSource::FileByteSource(int fd, std::int64_t size, std::string name)
+    : fd_(fd), size_(size), name_(std::move(name))
+{
+}
+
+std::size_t FileByteSource::read(std::int64_t offset, void *buf, std::size_t len)
+{
+    if (offset < 0 || offset >= size_ || len == 0)
+        return 0;
+    len = std::size_t(std::min<std::int64_t>(std::int64_t(len), size_ - offset));
+    const std::size_t got = preadFully(fd_, offset, static_cast<char *>(buf), len, name_);
+    if (got < len)
+        throw SourceReadError("\"" + name_ + "\" ended after " + std::to_string(offset + std::int64_t(got))
+                              + " bytes, not the " + std::to_string(size_) + " it had.");
+    count(got);
+    return got;
+}
+
+JoinedByteSource::JoinedByteSource(std::vector<SourcePart> parts) : parts_(std::move(parts))
+{
+    for (const SourcePart &part : parts_) {
+        starts_.push_back(size_);
+        size_ += part.size;
+    }
+}
+
+std::string JoinedByteSource::name() const
+{
+    if (parts_.empty())
+        return "(no file)";
+    if (parts_.size() == 1)
+        return parts_.front().name;
+    return parts_.front().name + " and " + std::to_string(parts_.size() - 1) + " more";
+}
+
+std::size_t JoinedByteSource::read(std::int64_t offset, void *buf, std::size_t len)
+{
+    if (offset < 0 || offset >= size_ || len == 0)
+        return 0;
+    len = std::size_t(std::min<std::int64_t>(std::int64_t(len), size_ - offset));
+    // The last part starting at or before offset; empty parts are stepped over.
+    std::size_t i = std::size_t(std::upper_bound(starts_.begin(), starts_.end(), offset) - starts_.begin()) - 1;
+    std::size_t done = 0;
+    while (done < len) {
+        const SourcePart &part = parts_[i];
+        const std::int64_t at = offset + std::int64_t(done) - starts_[i];
+        const std::size_t want = std::size_t(std::min<std::int64_t>(std::int64_t(len - done), part.size - at));
+        if (want > 0) {
+            const std::size_t got = preadFully(part.fd, at, static_cast<char *>(buf) + done, want, part.name);
+            if (got < want)
+                throw SourceReadError("\"" + part.name + "\" ended after " + std::to_string(at + std::int64_t(got))
+                                      + " bytes, not the " + std::to_string(part.size) + " it had.");
+            done += got;
+        }
+        ++i;
+    }
+    count(done);
+    return done;
+}
+
+} // namespace morvane

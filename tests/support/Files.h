@@ -1,0 +1,23 @@
+#pragma once
+// Test files, read and written whole.
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+namespace morvane::test {
+
+// The file's bytes, or "(no file)" when it cannot be read.
+inline QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(no file)");
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+} // namespace morvane::test
