@@ -69,8 +69,10 @@ void tellStart(GstElement *demuxer, const GstSegment &segment)
     const std::string file = sourceFile(demuxer);
     if (file.empty())
         return;
+    // In stream time, which is what positions are read in.
+    const guint64 start = gst_segment_to_stream_time(&segment, GST_FORMAT_TIME, segment.start);
     const std::lock_guard lock(startsLock);
-    starts[file] = Start{++lastSerial, segment.start};
+    starts[file] = Start{++lastSerial, start};
 }
 
 GstPadProbeReturn moveSeekEarlier(GstPad *, GstPadProbeInfo *info, gpointer demuxer)
