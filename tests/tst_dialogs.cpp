@@ -87,7 +87,6 @@ private slots:
         QTest::newRow("relative path into a folder") << "{d}/small.vob" << "sub/o.vob" << "{d}/sub/o.vob" << true;
         QTest::newRow("full path at once over it") << "{d}/small.vob" << "{d}/small.vob" << "{d}/small.vob" << false;
         QTest::newRow("bare name at once over it") << "{d}/small.vob" << "small.vob" << "{d}/small.vob" << false;
-        QTest::newRow("another folder at once") << "" << "{d}/sub/o.vob" << "{d}/sub/o.vob" << false;
     }
     void namingAFile()
     {
