@@ -67,7 +67,8 @@ void Form1::Command7_Click()
             // a cutter that is gone.
             const auto forget = qScopeGuard([this] { activeCut_ = nullptr; });
             cutter.cut({{source}, target, duration, state.StartSecond, state.EndSecond,
-                        found == TargetState::File ? Replace::Allowed : Replace::Never});
+                        found == TargetState::File ? Replace::Allowed : Replace::Never,
+                        Check1->isChecked() ? CutMethod::Precise : CutMethod::ByteRate});
             finished = true;
         }
     } catch (const DialogCancelled &) {
