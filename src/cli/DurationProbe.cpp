@@ -9,14 +9,16 @@
 #include <cstdio>
 #include <exception>
 
+// The files are read one after another as one stream, as a DVD title's parts.
 extern "C" __attribute__((visibility("default"))) int morvane_read_duration(const char *const *paths, int count,
                                                                             double *seconds, char *error,
                                                                             std::size_t errorSize)
 {
     try {
-        if (count != 1)
-            throw morvane::PlayerError("the player reads the duration of one file at a time");
-        *seconds = morvane::readDuration(QFile::decodeName(paths[0]));
+        QStringList files;
+        for (int i = 0; i < count; ++i)
+            files << QFile::decodeName(paths[i]);
+        *seconds = morvane::readDuration(files);
         return 0;
     } catch (const std::exception &e) {
         std::snprintf(error, errorSize, "%s", e.what());

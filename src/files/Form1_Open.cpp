@@ -2,6 +2,9 @@
 // the file; a file given by name (command line, drop) joins after that step.
 
 #include "app/ui/Form1.h"
+#include "files/engine/DvdTitle.h"
+#include "files/engine/CutError.h"
+#include "files/engine/FileName.h"
 #include "selection/MarkerTrack.h"
 #include "state/TimeText.h"
 
@@ -32,9 +35,29 @@ void Form1::stopForOpen()
     T->stop();
 }
 
+// A part of a split DVD title may open as the whole title, whose timeline
+// the position, the marks and both cuts then use.
+QStringList Form1::filesToOpen(const QString &path)
+{
+    const auto title = findDvdTitle(path);
+    if (!title)
+        return {path};
+    const QString question = QStringLiteral("This file is part %1 of a DVD title of %2 files. Open the whole title?")
+                                 .arg(title->chosenPart)
+                                 .arg(title->parts.size());
+    return dialogs_.askYesNo(question) ? title->parts : QStringList{path};
+}
+
 // By value: the dialog's file name, which it may come from, is cleared here.
 void Form1::openSourceFile(QString path)
 {
+    try {
+        exactFileName(path); // text that may stand for another file's bytes opens nothing
+    } catch (const CutError &e) {
+        dialogs_.message(QStringLiteral("Cannot play \"%1\".\n%2").arg(path, QString::fromUtf8(e.what())));
+        return;
+    }
+    const QStringList files = filesToOpen(path);
     H->setValue(0);
     mp_myclose();
     Label7->setText(ResetText);
@@ -51,7 +74,7 @@ void Form1::openSourceFile(QString path)
                 setEditingEnabled(true);
         });
         try {
-            player_.setFileName(path);
+            player_.setFileName(files);
         } catch (const PlayerError &e) {
             if (!unloaded_) // closed while loading: the program is ending
                 dialogs_.message(QStringLiteral("Cannot play \"%1\".\n%2").arg(path, QString::fromUtf8(e.what())));
@@ -61,6 +84,7 @@ void Form1::openSourceFile(QString path)
     if (unloaded_)
         return;
     state.SourceFile = path;
+    state.SourceParts = files.size() > 1 ? files : QStringList();
     Cdlg.FileName = QString();
     mp_myopen();
     showPauseCaption();

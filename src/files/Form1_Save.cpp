@@ -48,13 +48,16 @@ void Form1::Command7_Click()
         Cdlg.ShowSave();
         // The engine takes names as bytes; one the dialog's text cannot hold
         // exactly is refused here, never turned into another file's name.
-        const QByteArray source = exactFileName(state.SourceFile);
+        QByteArrayList sources;
+        for (const QString &file : state.sourceFiles())
+            sources << exactFileName(file);
         const QByteArray target = exactFileName(Cdlg.FileName);
 
         // A name that did not exist when chosen is claimed as new: a file
         // that appears there meanwhile is kept. Only a Yes allows replacing.
-        const TargetState found = target == source ? TargetState::File : inspectTarget({source}, target);
-        if (target == source) {
+        const bool namesSource = sources.contains(target);
+        const TargetState found = namesSource ? TargetState::File : inspectTarget(sources, target);
+        if (namesSource) {
             dialogs_.message(QStringLiteral("Cannot overwrite file in use..."));
         } else if (found == TargetState::File
                    && !dialogs_.askYesNo(QStringLiteral("File already exist.Overwrite?"))) {
@@ -66,7 +69,7 @@ void Form1::Command7_Click()
             // Whatever leaves this block, closing the window must not reach
             // a cutter that is gone.
             const auto forget = qScopeGuard([this] { activeCut_ = nullptr; });
-            cutter.cut({{source}, target, duration, state.StartSecond, state.EndSecond,
+            cutter.cut({sources, target, duration, state.StartSecond, state.EndSecond,
                         found == TargetState::File ? Replace::Allowed : Replace::Never,
                         Check1->isChecked() ? CutMethod::Precise : CutMethod::ByteRate});
             finished = true;

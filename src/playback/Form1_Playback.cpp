@@ -29,7 +29,7 @@ void Form1::mp_myplay()
     if (state.IsPlaying == False) {
         if (player_.currentPosition() == 0) {
             // Stopped: name the file again and start it from the beginning.
-            player_.setFileName(state.SourceFile);
+            player_.setFileName(state.sourceFiles());
             player_.play();
         } else {
             player_.pause(); // resumes where it was paused
@@ -71,6 +71,7 @@ void Form1::mp_myclose()
     state.IsPlaying = False;
     player_.close();
     state.SourceFile = QString();
+    state.SourceParts = QStringList();
 }
 
 void Form1::showPlayCaption()

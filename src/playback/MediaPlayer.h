@@ -3,6 +3,7 @@
 // (demultiplexing, decoding, output) belongs to the implementation.
 
 #include <QString>
+#include <QStringList>
 #include <stdexcept>
 
 namespace morvane {
@@ -17,9 +18,11 @@ class MediaPlayer {
 public:
     virtual ~MediaPlayer() = default;
 
-    // Opens the file that play() will start; throws PlayerError when the
-    // file cannot be played.
-    virtual void setFileName(const QString &path) = 0;
+    // Opens what play() will start: one file, or the parts of a DVD title
+    // played one after another as one stream. Throws PlayerError when it
+    // cannot be played.
+    virtual void setFileName(const QStringList &files) = 0;
+    void setFileName(const QString &path) { setFileName(QStringList{path}); }
     // Pauses a playing file; resumes a paused one where it stands.
     virtual void pause() = 0;
     // Plays the named file from its beginning.

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 namespace morvane {
@@ -13,6 +14,7 @@ constexpr Flag False = 0;
 // the window for its whole life.
 struct EditingState {
     QString SourceFile;            // empty: no file is open
+    QStringList SourceParts;       // a whole DVD title opened from SourceFile; empty for the file alone
     std::int32_t StartSecond = 0;
     std::int32_t EndSecond = 0;
     std::int32_t MarkScale = 0;    // twips per second of slider value
@@ -20,6 +22,8 @@ struct EditingState {
 
     bool fileOpen() const { return SourceFile != QString(); }
     bool selectionValid() const { return StartSecond < EndSecond; }
+    // What the player and the cut read, one after another, as one stream.
+    QStringList sourceFiles() const { return SourceParts.isEmpty() ? QStringList{SourceFile} : SourceParts; }
 };
 
 } // namespace morvane

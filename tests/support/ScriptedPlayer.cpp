@@ -11,8 +11,9 @@ void ScriptedPlayer::requireFile() const
         throw PlayerError("no file is open");
 }
 
-void ScriptedPlayer::setFileName(const QString &path)
+void ScriptedPlayer::setFileName(const QStringList &files)
 {
+    const QString path = files.join(QStringLiteral(" + "));
     commands << QStringLiteral("FileName(%1)").arg(path);
     if (const auto events = std::exchange(whileLoading, nullptr))
         events();

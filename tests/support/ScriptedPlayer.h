@@ -36,7 +36,8 @@ public:
     // Moves the media position as if playback had got there.
     void setPosition(double seconds) { position_ = seconds; }
 
-    void setFileName(const QString &path) override;
+    using MediaPlayer::setFileName;
+    void setFileName(const QStringList &files) override; // a title's parts are named as "a + b"
     void pause() override;
     void play() override;
     void close() override;

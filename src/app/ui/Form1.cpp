@@ -159,6 +159,7 @@ void Form1::Form_Initialize()
     Label1->setFont(linkFont);
 
     state.SourceFile = QString();
+    state.SourceParts = QStringList();
     state.EndSecond = 0;
     state.StartSecond = 0;
     state.MarkScale = 0;

@@ -149,6 +149,7 @@ private:
     // --- files/Form1_Open.cpp ---
     void stopForOpen();                // what Open does before it asks for a file
     void openSourceFile(QString path); // the rest, once a file is chosen
+    QStringList filesToOpen(const QString &path); // the file, or the whole DVD title it is part of
 
     // --- app/ui/Form1_Desktop.cpp ---
     void addDesktopWays(); // shortcuts, tooltips, accessible names, drops

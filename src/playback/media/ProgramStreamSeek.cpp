@@ -3,6 +3,7 @@
 #include <gst/gst.h>
 
 #include <atomic>
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -48,6 +49,12 @@ std::string sourceFile(GstElement *demuxer)
     gchar *uri = nullptr;
     if (sink && gst_pad_peer_query(sink, query))
         gst_query_parse_uri(query, &uri);
+    // A split title's source names its pattern with a scheme of its own.
+    if (uri && g_str_has_prefix(uri, "splitfile://")) {
+        gchar *plain = g_strconcat("file://", uri + std::strlen("splitfile://"), nullptr);
+        g_free(uri);
+        uri = plain;
+    }
     if (gchar *file = uri ? g_filename_from_uri(uri, nullptr, nullptr) : nullptr) {
         name = file;
         g_free(file);

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMediaDevices>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
 
@@ -65,6 +66,22 @@ void requirePlayableFile(const QString &path)
         failErrno(errno);
 }
 
+// The back end's split-file source takes a pattern, and VTS_01_*.VOB would
+// also take the menu file VTS_01_0.VOB; a private folder of links to exactly
+// the parts, named in their order, leaves nothing to match by mistake.
+std::unique_ptr<QTemporaryDir> linkParts(const QStringList &parts)
+{
+    auto folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/morvane-title-XXXXXX"));
+    if (!folder->isValid())
+        fail(QStringLiteral("No folder for the title's links: %1").arg(folder->errorString()));
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        const QByteArray link = QFile::encodeName(folder->filePath(QStringLiteral("%1.VOB").arg(i + 1)));
+        if (::symlink(QFile::encodeName(parts[i]).constData(), link.constData()) != 0)
+            failErrno(errno);
+    }
+    return folder;
+}
+
 } // namespace
 
 QtMediaPlayer::QtMediaPlayer(QObject *videoOutput)
@@ -111,11 +128,14 @@ bool QtMediaPlayer::waitFor(const std::function<bool()> &done, int timeoutMs)
     return done();
 }
 
-void QtMediaPlayer::setFileName(const QString &path)
+void QtMediaPlayer::setFileName(const QStringList &files)
 {
-    if (path.isEmpty())
+    if (files.isEmpty() || files.contains(QString()))
         fail(QStringLiteral("No file name was given"));
-    const QString absolute = QFileInfo(path).absoluteFilePath();
+    QStringList parts;
+    for (const QString &file : files)
+        parts << QFileInfo(file).absoluteFilePath();
+    const QString absolute = parts.join(QLatin1Char('\n'));
 
     // Naming the open file again only rewinds it: reloading would blank the
     // picture for nothing, and the back end still holds the file open even
@@ -127,8 +147,17 @@ void QtMediaPlayer::setFileName(const QString &path)
         return;
     }
 
-    requirePlayableFile(absolute);
+    for (const QString &part : parts)
+        requirePlayableFile(part);
     close();
+    // The name the demuxer reports the stream's start under.
+    std::string file = QFile::encodeName(parts.front()).toStdString();
+    QUrl source = QUrl::fromLocalFile(parts.front());
+    if (parts.size() > 1) {
+        m_titleLinks = linkParts(parts);
+        file = QFile::encodeName(m_titleLinks->filePath(QStringLiteral("*.VOB"))).toStdString();
+        source = QUrl::fromEncoded("splitfile://" + QUrl::toPercentEncoding(QByteArray::fromStdString(file), "/*"));
+    }
     const std::uint64_t mark = programStreamMark();
     QString reason;
     bool refused = false;
@@ -139,7 +168,7 @@ void QtMediaPlayer::setFileName(const QString &path)
             if (reason.isEmpty())
                 reason = text; // later messages are generic follow-ups
         });
-    m_player->setSource(QUrl::fromLocalFile(absolute));
+    m_player->setSource(source);
     const auto loaded = [&] {
         const auto status = m_player->mediaStatus();
         return m_player->duration() > 0
@@ -161,14 +190,13 @@ void QtMediaPlayer::setFileName(const QString &path)
         if (reason.isEmpty())
             reason = inTime ? QStringLiteral("It is not a playable media file")
                             : QStringLiteral("It has no duration after %1 s").arg(loadTimeoutMs / 1000);
-        m_player->setSource(QUrl());
+        close();
         fail(reason);
     }
     // Second 0 is the stream's first timestamp. The program stream demuxer
     // tells it as it starts reading; other formats only through the
     // position, once their first picture is shown, and one that starts at 0
     // waits here for nothing.
-    const std::string file = QFile::encodeName(absolute).toStdString();
     std::optional<std::int64_t> startNs;
     waitFor([&] {
         startNs = programStreamStartNs(file, mark);
@@ -202,6 +230,7 @@ void QtMediaPlayer::close()
 {
     m_player->stop();
     m_player->setSource(QUrl());
+    m_titleLinks.reset();
     m_path.clear();
     m_originMs = 0;
     m_seekTargetMs = -1;
@@ -239,7 +268,7 @@ void QtMediaPlayer::seek(double seconds)
     m_seekSeconds = target;
 }
 
-double readDuration(const QString &path)
+double readDuration(const QStringList &files)
 {
     // Qt Multimedia needs an application object for its event dispatch.
     static int argc = 1;
@@ -250,7 +279,7 @@ double readDuration(const QString &path)
         ownApp = std::make_unique<QCoreApplication>(argc, argv);
 
     QtMediaPlayer player;
-    player.setFileName(path);
+    player.setFileName(files);
     const double seconds = player.duration();
     if (!(seconds > 0))
         fail(QStringLiteral("It has no duration"));

@@ -17,6 +17,7 @@
 #include <memory>
 
 class QObject;
+class QTemporaryDir;
 
 namespace morvane {
 
@@ -36,7 +37,10 @@ public:
     // most loadTimeoutMs; throws PlayerError, whose text is the reason alone,
     // when the file is refused. Naming the open file again rewinds it, even
     // if it was renamed or moved since it was opened.
-    void setFileName(const QString &path) override;
+    // A title plays through a private folder of links to its parts, which
+    // the back end's split-file source reads as one stream.
+    using MediaPlayer::setFileName;
+    void setFileName(const QStringList &files) override;
     void pause() override;
     void play() override;
     // Harmless without a file: closing is also the teardown path.
@@ -46,7 +50,6 @@ public:
     void seek(double seconds) override;
 
     bool isOpen() const { return !m_path.isEmpty(); }
-    QString fileName() const { return m_path; }
 
     static constexpr int loadTimeoutMs = 8000;
 
@@ -55,15 +58,21 @@ private:
     bool waitFor(const std::function<bool()> &done, int timeoutMs);
 
     std::unique_ptr<QMediaPlayer> m_player;
-    QString m_path;
+    std::unique_ptr<QTemporaryDir> m_titleLinks; // while a title is open
+    QString m_path; // the open file, or a title's parts one per line
     qint64 m_originMs = 0;      // backend position of the file's first picture
     qint64 m_seekTargetMs = -1; // backend position the last seek asked for
     double m_seekSeconds = 0;   // ... and the seconds it was asked in
 };
 
-// Opens path with a player without picture or sound and returns its duration
-// in seconds; throws PlayerError when it cannot be played. Works without a
-// GUI: creates a QCoreApplication for the call if the process has none.
-double readDuration(const QString &path);
+// Opens the files (one, or a title's parts) with a player without picture or
+// sound and returns the duration in seconds; throws PlayerError when they
+// cannot be played. Works without a GUI: creates a QCoreApplication for the
+// call if the process has none.
+double readDuration(const QStringList &files);
+inline double readDuration(const QString &path)
+{
+    return readDuration(QStringList{path});
+}
 
 } // namespace morvane
