@@ -21,7 +21,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://morvane.example/)
 # The libraries come from the binaries (dpkg-shlibdeps, from dpkg-dev); the
-# GStreamer plug-ins are loaded at run time, so no binary names them.
+# GStreamer plug-ins are loaded at run time, so no binary names them: MPEG-2
+# demuxing and decoding, and -good's splitfilesrc for whole DVD titles.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 string(CONCAT CPACK_DEBIAN_PACKAGE_DEPENDS
   "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, "
