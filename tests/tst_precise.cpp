@@ -621,6 +621,86 @@ private slots:
         }
     }
 
+    void commandLine_data() // run in a folder holding copies of the sources named
+    {
+        QTest::addColumn<QString>("args"); // after morvane-cut; $V: vbr.vob, $P: its parts VTS_01_1..3.VOB in order
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said"); // all of stderr; "covers": the precise cut's line for the marks
+        QTest::addColumn<qint64>("offset"); // of c.vob in vbr.vob; -1: none written
+        QTest::addColumn<qint64>("length");
+        const QString inUse = "morvane-cut: Cannot overwrite file in use: \"%1\" is the source file, or cannot be "
+                              "told apart from it.\n";
+        // vbr.vob at 36 s: 219648 bytes a second; 5 to 33 s is 1501 blocks and a byte from byte 1098240
+        for (const char* from : {"$V", "$P"}) {
+            const char* tag = from[1] == 'V' ? "the title" : "its parts";
+            QTest::addRow("precise, %s, 13 to 20", tag)
+                << QString("--precise --start 13 --end 20 %1 c.vob").arg(from) << 0 << "covers" << 0LL << 0LL;
+            QTest::addRow("precise, %s, 5 to 33", tag)
+                << QString("--precise --start=05 --end 33 %1 c.vob").arg(from) << 0 << "covers" << 0LL << 0LL;
+            QTest::addRow("byte rate, %s, 5 to 33", tag)
+                << QString("--duration 36 --start 5 --end 33 %1 c.vob").arg(from) << 0 << "" << 1'098'239LL
+                << 4096 * 1502 + 1LL;
+        }
+        QTest::newRow("random bytes") << "--precise --start 0 --end 5 random.bin c.vob" << 1
+                                      << "morvane-cut: \"random.bin\" is not an MPEG program stream" << -1LL << 0LL;
+        QTest::newRow("precise onto a part") << "--precise --force --start 1 --end 3 $P VTS_01_2.VOB" << 2
+                                             << inUse.arg("VTS_01_2.VOB") << -1LL << 0LL;
+        QTest::newRow("byte rate onto a part") << "--duration 36 --start 1 --end 3 $P ./VTS_01_3.VOB" << 2
+                                               << inUse.arg("./VTS_01_3.VOB") << -1LL << 0LL;
+        QTest::newRow("precise onto the first part, no --force")
+            << "--precise --start 1 --end 3 $P VTS_01_1.VOB" << 2 << inUse.arg("VTS_01_1.VOB") << -1LL << 0LL;
+    }
+
+    // Several sources are one stream: the same clip as from the file they were split from; what is named but the
+    // clip is unchanged.
+    void commandLine()
+    {
+        QFETCH(QString, args);
+        QFETCH(QString, said);
+        QFETCH(qint64, offset);
+        QFETCH(qint64, length);
+        const QStringList parts{"VTS_01_1.VOB", "VTS_01_2.VOB", "VTS_01_3.VOB"};
+        args.replace("$V", "vbr.vob").replace("$P", parts.join(' '));
+        QTemporaryDir dir;
+        QStringList named; // the files copied in
+        for (const QString& name : parts + QStringList{"vbr.vob", "random.bin"})
+            if (args.contains(name)) {
+                named << name;
+                QVERIFY(QFile::copy(media((name.startsWith("VTS") ? "split/" : "") + name), dir.filePath(name)));
+            }
+        QProcess cut;
+        cut.setWorkingDirectory(dir.path());
+        cut.start(MORVANE_CUT_PATH, args.split(' '));
+        QVERIFY(cut.waitForFinished(60'000) && cut.exitStatus() == QProcess::NormalExit);
+        QTEST(cut.exitCode(), "exitCode");
+        const QString err = cut.readAllStandardError();
+        const Bytes all = fileBytes(media("vbr.vob")), clip = fileBytes(dir.filePath("c.vob"));
+        if (said == "covers") {
+            const int start = args.section("--start", 1).mid(1).section(' ', 0, 0).toInt(),
+                      end = args.section("--end ", 1).section(' ', 0, 0).toInt();
+            Fd fd(media("vbr.vob"));
+            FileByteSource whole(fd.fd, "vbr.vob");
+            const PreciseClip plan = planPreciseClip(whole, start, end);
+            offset = plan.offset, length = plan.length;
+            said = QString::asprintf("morvane-cut: the clip covers %.2f s to %.2f s, %lld bytes.\n", plan.startTime,
+                plan.endTime, length);
+            QVERIFY2(plan.startTime <= start && plan.startTime > start - 1 && plan.endTime >= end
+                    && plan.endTime < end + 1,
+                qPrintable(QString("%1 to %2 for the marks %3 to %4").arg(plan.startTime).arg(plan.endTime)
+                               .arg(start).arg(end)));
+            QVERIFY(dvd::parseNavPack(u8(clip), std::size_t(clip.size()))); // whole VOBUs from a NAV pack
+        }
+        QVERIFY2(said.isEmpty() ? err.isEmpty() : err.startsWith(said), qPrintable(err));
+        QVERIFY2(offset < 0 || clip == all.mid(offset, length),
+            qPrintable(QString("%1 bytes, not %2 from %3").arg(clip.size()).arg(length).arg(offset)));
+        QStringList listed = named + (offset < 0 ? QStringList() : QStringList{"c.vob"});
+        listed.sort();
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name), listed);
+        for (const QString& name : named)
+            QVERIFY2(fileBytes(dir.filePath(name)) == fileBytes(media((name.startsWith("VTS") ? "split/" : "") + name)),
+                qPrintable(name + " changed"));
+    }
+
     void readError()
     {
         Fd folder(media("split"));

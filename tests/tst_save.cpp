@@ -1,6 +1,7 @@
 // Save as a user drives it: what is said, the controls while it runs, the bytes on disk; and the real save dialog.
 #include "app/ui/QtDialogs.h"
 #include "playback/media/QtMediaPlayer.h"
+#include "state/TimeText.h"
 #include "support/Files.h"
 #include "support/WindowFixture.h"
 
@@ -8,9 +9,12 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QVideoFrame>
+#include <QVideoSink>
 #include <functional>
 
 using namespace morvane;
@@ -18,7 +22,7 @@ using namespace morvane::test;
 
 namespace {
 
-// A copy of a test media file opened as source.vob: dvd.vob on the real player, the rest on the scripted one at
+// A copy of a test media file opened as source.vob: a .vob on the real player, the rest on the scripted one at
 // 100 s. A second Open opens clip.vob.
 struct SaveWindow : WindowFixture {
     QTemporaryDir dir;
@@ -26,7 +30,7 @@ struct SaveWindow : WindowFixture {
     QByteArray bytes;
 
     explicit SaveWindow(const QString &media)
-        : WindowFixture(media == "dvd.vob" ? std::unique_ptr<MediaPlayer>(new QtMediaPlayer) : nullptr)
+        : WindowFixture(media.endsWith(".vob") ? std::unique_ptr<MediaPlayer>(new QtMediaPlayer) : nullptr)
     {
         QFile::copy(MORVANE_TEST_MEDIA "/" + media, source);
         bytes = readFile(source);
@@ -110,6 +114,86 @@ private slots:
                      "GStreamer types a clip that begins inside an AC-3 packet as raw AC-3", Abort);
         QVERIFY2(std::abs(f.H->maximum() - (c.end - c.start)) <= 1,
                  qPrintable(QStringLiteral("%1 s; %2").arg(f.H->maximum()).arg(w.dialogs.messages.join('|'))));
+    }
+
+    // Precise cut in the window with the real player: unchecked at start, on the tab path, locked while saving;
+    // checked, the clip is whole VOBUs of the source around the marks and GStreamer plays its pictures.
+    void preciseCut_data()
+    {
+        QTest::addColumn<bool>("precise");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<qint64>("offset"); // unchecked: at 36 s, 219648 bytes a second
+        QTest::addColumn<qint64>("length");
+        QTest::newRow("precise, 13 to 20") << true << 13 << 20 << 0LL << 0LL;
+        QTest::newRow("precise, 0 to 4") << true << 0 << 4 << 0LL << 0LL;
+        QTest::newRow("unchecked: byte rate, 13 to 20") << false << 13 << 20 << 2'855'423LL << 4096 * 376 + 1LL;
+    }
+    void preciseCut()
+    {
+        QFETCH(bool, precise); QFETCH(int, start); QFETCH(int, end); QFETCH(qint64, offset); QFETCH(qint64, length);
+        SaveWindow w("vbr.vob");
+        Form1 &f = *w.form;
+        f.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        const QString tip = f.Check1->toolTip(); // one sentence
+        QVERIFY2(!f.Check1->isChecked() && tip.endsWith('.') && !tip.contains(". "), qPrintable(tip));
+        f.Command5->setFocus();
+        QTest::keyClick(f.Command5, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), f.Check1);
+        w.mark(start, end);
+        QCOMPARE(f.Label3->text(), FormatHms(end - start));
+        if (precise)
+            w.click(f.Check1);
+        QCOMPARE(f.Check1->isChecked(), precise);
+        QString during;
+        QTimer::singleShot(0, &f, [&] { during = w.editing() + (f.Check1->isEnabled() ? ", Check1" : ""); });
+        w.dialogs.saveAnswers << w.clip;
+        w.click(f.Command7);
+        QCOMPARE(w.dialogs.messages.join(" / "), "Clip Saved");
+        QCOMPARE(during + (f.Check1->isEnabled() ? "; then Check1" : ""), "locked at 0; then Check1");
+        const QByteArray clip = readFile(w.clip);
+        if (!precise) {
+            QCOMPARE(w.bytes.size(), 7'907'328); // the rows' offsets are for this vbr.vob, at 36 s
+            QVERIFY2(clip == w.bytes.mid(offset, length), qPrintable(QString::number(clip.size())));
+            return;
+        }
+        // One range of the source, from a NAV pack (pack header, system header, PCI) to the next one or the end.
+        const qint64 at = w.bytes.indexOf(clip), stop = at + clip.size();
+        QVERIFY2(at >= 0 && at % 2048 == 0 && clip.size() % 2048 == 0, qPrintable(QString::number(at)));
+        const auto nav = [](const QByteArray &b, qint64 i) {
+            const QByteArray heads = b.mid(i, 4) + b.mid(i + 0x0E, 4) + b.mid(i + 0x26, 4) + b.mid(i + 0x2C, 1);
+            return heads == QByteArray("\0\0\1\xBA\0\0\1\xBB\0\0\1\xBF\0", 13);
+        };
+        QVERIFY(nav(clip, 0) && (stop == w.bytes.size() || nav(w.bytes, stop)));
+        // Second 0 is the source's first picture; the clip's first shown lies at most one VOBU before the mark
+        // (or a few frames after it, past open-GOP leading pictures), its last at most one VOBU after the end.
+        const auto times = [](const QString &path, const QString &entries, const QString &more) {
+            QProcess p;
+            p.start("ffprobe", QStringList{"-v", "error", "-select_streams", "v:0", "-show_entries", entries, "-of",
+                                           "csv=p=0"} + more.split(' ', Qt::SkipEmptyParts) + QStringList{path});
+            p.waitForFinished(60'000);
+            QList<double> all;
+            for (const QByteArray &line : p.readAllStandardOutput().split('\n'))
+                if (bool ok = false; all << line.split(',').first().toDouble(&ok), !ok)
+                    all.removeLast();
+            std::sort(all.begin(), all.end());
+            return all;
+        };
+        const QList<double> origin = times(w.source, "stream=start_time", ""),
+                            shown = times(w.clip, "frame=pts_time", "-read_intervals %+#12"),
+                            packets = times(w.clip, "packet=pts_time", "");
+        QVERIFY2(origin.size() == 1 && !shown.isEmpty() && packets.size() > 10, qPrintable(QString::number(at)));
+        const double first = shown.first() - origin[0], last = packets.last() - origin[0];
+        QVERIFY2(first > start - 1.0 && first <= start + 0.13 && last < end + 1.0 && last > end - 0.25,
+                 qPrintable(QString("pictures from %1 s to %2 s").arg(first).arg(last)));
+        // GStreamer plays it as video, about as long as ffprobe says (it reckons the length from the pack clocks).
+        QVideoSink sink;
+        QtMediaPlayer player(&sink);
+        player.setFileName(w.clip);
+        player.play();
+        QTRY_VERIFY_WITH_TIMEOUT(sink.videoFrame().isValid(), 5'000);
+        QVERIFY2(std::abs(player.duration() - (last - first)) < 1, qPrintable(QString::number(player.duration())));
     }
 
     void progressPastTwoGiB() // the bar's int range must not wrap or stick for large clips
