@@ -14,7 +14,8 @@ using namespace morvane::test;
 namespace {
 
 const QString media = QStringLiteral(MORVANE_TEST_MEDIA);
-const QStringList splitParts{media + "/split/VTS_01_1.VOB", media + "/split/VTS_01_2.VOB", media + "/split/VTS_01_3.VOB"};
+const QStringList splitParts{media + "/split/VTS_01_1.VOB", media + "/split/VTS_01_2.VOB",
+                             media + "/split/VTS_01_3.VOB"};
 
 struct NullProgress : ProgressSink {
     void setMaximum(std::int64_t) override {}
@@ -109,7 +110,8 @@ private slots:
         w.click(w.form->Command2);
         w.click(w.form->Command1);
         QCOMPARE(w.dialogs.questions.join(" / "), asked);
-        const QString expected = QStringLiteral("FileName(%1) Play Seek(0) Pause FileName(%1) Play").arg(named.join(" + "));
+        const QString expected =
+            QStringLiteral("FileName(%1) Play Seek(0) Pause FileName(%1) Play").arg(named.join(" + "));
         QCOMPARE(w.player.commands.join(' '), expected);
         QCOMPARE(w.form->H->maximum(), named.size() > 1 ? 36 : 5);
     }
@@ -147,7 +149,8 @@ private slots:
             return;
         }
         if (!precise) { // R = 7 907 328 / 36 = 219 648; S = 10 R; 215 blocks
-            QVERIFY2(readFile(clip) == joined.mid(2'196'479, 215 * 4096 + 1), qPrintable(QString::number(readFile(clip).size())));
+            QVERIFY2(readFile(clip) == joined.mid(2'196'479, 215 * 4096 + 1),
+                     qPrintable(QString::number(readFile(clip).size())));
             return;
         }
         // The precise cut of the joined stream must be the one of the unsplit title.

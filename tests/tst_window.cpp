@@ -111,7 +111,8 @@ private slots:
             if (at->focusPolicy() & Qt::TabFocus)
                 stops << at;
         QCOMPARE(stops, (QList<QWidget *>{f.H, f.Command1, f.Command2, f.Command4, f.Command7, f.Command3,
-                                          f.Command9, f.Command6, f.Command5, f.Check1, f.mp, f.Label1, f.WebBrowser1, f.H}));
+                                          f.Command9, f.Command6, f.Command5, f.Check1, f.mp, f.Label1,
+                                          f.WebBrowser1, f.H}));
         w.click(f.Command3);
         w.click(f.Label1);
         QCOMPARE(QUrl::toStringList(opened).join(' '), web::makerSite().resolved(QUrl("/")).toString() + ' '

@@ -135,7 +135,8 @@ public:
                 throw CutError("The source " + quotedName(part.name) + " changed size while it was being read.");
             if (::stat(part.name.constData(), &named) != 0 || named.st_dev != now.st_dev
                 || named.st_ino != now.st_ino)
-                throw CutError("The source " + quotedName(part.name) + " was moved or deleted while it was being read.");
+                throw CutError("The source " + quotedName(part.name)
+                               + " was moved or deleted while it was being read.");
         }
     }
 
