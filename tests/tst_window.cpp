@@ -225,6 +225,12 @@ private slots:
             << "'b.vob' Pause on playing | 0/200 x46 '' | 170 9400 " + reset + " free at 0";
         QTest::newRow("window closed") << "open b.vob 200" << "close" << load << closed;
         QTest::newRow("closed, file refused") << "refuse b.vob" << "close" << load << closed;
+        const QString marks = "| 1093 4022 ' 0 : 0 : 10' ' 0 : 0 : 40' ' 0 : 0 : 30'";
+        const QString reload = "Seek(0), Pause, FileName(/m/a.vob), ";
+        QTest::newRow("Play after Stop") << "Stop, Play" << "open c.vob 50" << reload + "Play"
+            << "'a.vob' Pause on playing | 0/100 x92 '0 : 0 : 0' " + marks + " free at 0";
+        QTest::newRow("closed in Play after Stop") << "Stop, Play" << "close" << reload + "Close"
+            << "'' Play off idle | 0/100 x92 '0 : 0 : 0' " + marks + " locked at 0";
     }
     void eventsWhileLoading()
     {

@@ -6,6 +6,8 @@
 #include "selection/MarkerTrack.h"
 #include "state/TimeText.h"
 
+#include <QScopeGuard>
+
 namespace morvane {
 
 void Form1::mp_myopen()
@@ -29,7 +31,16 @@ void Form1::mp_myplay()
     if (state.IsPlaying == False) {
         if (player_.currentPosition() == 0) {
             // Stopped: name the file again and start it from the beginning.
+            // The player may run window events while it loads, as in Open:
+            // nothing may act on the file meanwhile.
+            setEditingEnabled(false);
+            const auto unlock = qScopeGuard([this] {
+                if (!unloaded_)
+                    setEditingEnabled(true);
+            });
             player_.setFileName(state.sourceFiles());
+            if (unloaded_)
+                return; // closed while loading: the player is closed, nothing to start
             player_.play();
         } else {
             player_.pause(); // resumes where it was paused
@@ -96,6 +107,8 @@ void Form1::Command1_Click()
     try {
         if (captionSaysPlay()) {
             mp_myplay();
+            if (unloaded_)
+                return;
             T->start();
             H->setMaximum(RoundSeconds(player_.duration()));
             if (H->maximum() == 0)
