@@ -13,7 +13,7 @@ private slots:
     void runs_data()
     {
         // The player at 5 s of a 12.6 s file playing, paused or stopped; the marks; "Stop 11": Stop clicked once a
-        // position read gives 11 s. Then: commands | player | caption, timer | messages.
+        // position read gives 11 s. Then: commands | player | caption, timer, messages.
         QTest::addColumn<QString>("run");
         QTest::addColumn<QString>("outcome");
         const QString done = "Seek(10), Pause | paused at 12 | Play off";
@@ -22,7 +22,7 @@ private slots:
             {"playing: stops at the end mark", "playing 10 12", done},
             {"paused: resumes through Pause", "paused 10 12", "Pause, " + done},
             {"stopped: starts the file again", "stopped 10 12", "FileName(/m/a.vob), Play, " + done},
-            {"start equals end", "playing 10 10", " | playing at 5 | Pause on | Wrong Selection"},
+            {"start equals end", "playing 10 10", "| playing at 5 | Pause on Wrong Selection"},
             {"Mark End moves the stop", "playing 10 12 End 10.5", at11},
             {"Pause, not undone by the loop", "playing 10 12 Pause 11", at11},
             {"Stop", "playing 10 12 Stop 11", "Seek(10), Seek(0), Pause | paused at 0 | Play off"},
@@ -62,12 +62,10 @@ private slots:
         w.player.step = 0.25;
         QTimer::singleShot(10'000, &f, [&] { f.close(); }); // a loop that never ended would hang the test
         w.click(f.Command9);
-        const char *states[] = {"closed", "stopped", "playing", "paused"};
-        const QString said = w.dialogs.messages.isEmpty() ? "" : " | " + w.dialogs.messages.join('/');
-        QTEST(QStringLiteral("%1 | %2 at %3 | %4 %5%6")
-                  .arg(w.player.commands.join(", "), states[int(w.player.state())])
-                  .arg(w.player.position())
-                  .arg(f.Command1->text(), f.T->isActive() ? "on" : "off", said),
+        QTEST(QStringLiteral("%1 | %2 at %3 | %4 %5 %6")
+                  .arg(w.player.commands.join(", "), QStringList{"closed", "stopped", "playing", "paused"}
+                  [int(w.player.state())]).arg(w.player.position())
+                  .arg(f.Command1->text(), f.T->isActive() ? "on" : "off", w.dialogs.messages.join('/')).trimmed(),
               "outcome");
     }
 };
