@@ -44,18 +44,18 @@ private slots:
     {
         QTest::addColumn<QString>("files");
         QTest::addColumn<QString>("title");
-        QTest::newRow("part 2 of 3") << "VTS_01_2.VOB VTS_01_1.VOB VTS_01_3.VOB VTS_01_0.VOB"
+        QTest::newRow("second of three") << "VTS_01_2.VOB VTS_01_1.VOB VTS_01_3.VOB VTS_01_0.VOB"
                                      << "2 of VTS_01_1.VOB VTS_01_2.VOB VTS_01_3.VOB";
         QTest::newRow("lower case, mixed") << "vts_03_1.vob VTS_03_2.VOB" << "1 of vts_03_1.vob VTS_03_2.VOB";
         QTest::newRow("other title set ignored") << "VTS_02_1.VOB VTS_02_2.VOB VTS_01_3.VOB"
                                                  << "1 of VTS_02_1.VOB VTS_02_2.VOB";
         QTest::newRow("gap") << "VTS_01_3.VOB VTS_01_1.VOB" << "";
-        QTest::newRow("no part 1") << "VTS_01_2.VOB VTS_01_3.VOB" << "";
+        QTest::newRow("first missing") << "VTS_01_2.VOB VTS_01_3.VOB" << "";
         QTest::newRow("one part only") << "VTS_01_1.VOB VTS_01_0.VOB" << "";
         QTest::newRow("menu file chosen") << "VTS_01_0.VOB VTS_01_1.VOB VTS_01_2.VOB" << "";
         QTest::newRow("not a part name") << "VTS_01_1.VOB.bak VTS_01_1.VOB VTS_01_2.VOB" << "";
         QTest::newRow("one part, two spellings") << "VTS_01_1.VOB vts_01_1.vob VTS_01_2.VOB" << "";
-        QTest::newRow("part 1 a folder") << "VTS_01_2.VOB VTS_01_1.VOB/" << "";
+        QTest::newRow("first is a folder") << "VTS_01_2.VOB VTS_01_1.VOB/" << "";
         QTest::newRow("a folder chosen") << "VTS_01_1.VOB/ VTS_01_2.VOB" << "";
     }
     void parts()
@@ -106,7 +106,7 @@ private slots:
         QCOMPARE(w.form->H->maximum(), named.size() > 1 ? 36 : 5);
     }
 
-    // Saved from part 2 of the title, the clip is the joined stream's bytes, across the boundary at 2 636 553.
+    // Saved from the title's second file, the clip is the joined stream's bytes, across the boundary at 2 636 553.
     void saveAcrossParts_data()
     {
         QTest::addColumn<bool>("precise");
@@ -114,8 +114,8 @@ private slots:
         QTest::addColumn<QString>("said");
         QTest::newRow("byte rate") << false << "" << "Clip Saved";
         QTest::newRow("precise") << true << "" << "Clip Saved";
-        QTest::newRow("onto part 3") << false << "VTS_01_3.VOB" << "Cannot overwrite file in use...";
-        QTest::newRow("onto a hard link to part 1") << true << "link.vob" << "Cannot overwrite file in use...";
+        QTest::newRow("onto the third file") << false << "VTS_01_3.VOB" << "Cannot overwrite file in use...";
+        QTest::newRow("onto a hard link to the first") << true << "link.vob" << "Cannot overwrite file in use...";
     }
     void saveAcrossParts()
     {
@@ -157,9 +157,9 @@ private slots:
     {
         QTest::addColumn<QString>("change");
         QTest::addColumn<QString>("said");
-        QTest::newRow("part 2 truncated") << "truncate" << "got shorter";
-        QTest::newRow("part 3 grows") << "grow" << "VTS_01_3.VOB\" changed size";
-        QTest::newRow("part 2 moved away") << "move" << "VTS_01_2.VOB\" was moved or deleted";
+        QTest::newRow("second truncated") << "truncate" << "got shorter";
+        QTest::newRow("third grows") << "grow" << "VTS_01_3.VOB\" changed size";
+        QTest::newRow("second moved away") << "move" << "VTS_01_2.VOB\" was moved or deleted";
     }
     void partChangesDuringCut()
     {
@@ -199,9 +199,9 @@ private slots:
         QVERIFY2(qAbs(joined.duration() - single.duration()) < 0.1,
                  qPrintable(QString("%1 against %2").arg(joined.duration()).arg(single.duration())));
         joined.play();
-        joined.seek(30); // in part 3
+        joined.seek(30); // in the third file
         QTRY_VERIFY2(qAbs(joined.currentPosition() - 30) < 0.5, qPrintable(QString::number(joined.currentPosition())));
-        joined.seek(11.5); // part 1 ends about 12 s in
+        joined.seek(11.5); // the first file ends about 12 s in
         QTest::qWait(1500);
         const double at = joined.currentPosition();
         QVERIFY2(at > 12.3 && at < 14.5, qPrintable(QString::number(at)));

@@ -1,7 +1,5 @@
 #include "cli/DurationModule.h"
 
-#include <QFile>
-
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -40,13 +38,8 @@ void *loadModule()
 double readDurationThroughPlayer(const std::vector<std::string> &paths)
 {
     std::vector<const char *> names;
-    for (const std::string &path : paths) {
-        // The player takes names as text; one that does not survive the trip
-        // would be a different file.
-        if (QFile::encodeName(QFile::decodeName(QByteArray::fromStdString(path))).toStdString() != path)
-            throw DurationUnavailable("the media player cannot open a name that is not valid text");
+    for (const std::string &path : paths)
         names.push_back(path.c_str());
-    }
     static void *const module = loadModule();
     const auto read = reinterpret_cast<ReadDuration>(::dlsym(module, "morvane_read_duration"));
     if (!read)

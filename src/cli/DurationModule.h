@@ -14,7 +14,8 @@ public:
 };
 
 // Seconds as the player reports them for the files played one after another
-// as one stream; the names are bytes. Throws DurationUnavailable with the
+// as one stream. The player takes names as text, so the caller passes only
+// names whose bytes survive that trip. Throws DurationUnavailable with the
 // player's reason.
 double readDurationThroughPlayer(const std::vector<std::string> &paths);
 

@@ -86,15 +86,8 @@ done
 if ldd "$prefix/bin/morvane-cut" | grep -E 'Qt6(Gui|Widgets|Multimedia|Network|DBus)'; then
   echo "morvane-cut links GUI libraries"; fail=1
 fi
-dir=$(mktemp -d "$prefix/cut.XXXXXX")
-head -c 100000 /dev/urandom >"$dir/noise.vob"
-if "$prefix/bin/morvane-cut" --start 1 --end 2 "$dir/noise.vob" "$dir/clip.vob" 2>"$dir/err"; then
-  echo "random bytes got a duration"; fail=1
-elif grep -q "module cannot be loaded" "$dir/err"; then
-  echo "installed morvane-cut cannot find its player module: $(cat "$dir/err")"; fail=1
-else
-  echo "ok   morvane-cut reads durations through the installed player module"
-fi
+source "$(dirname "$0")/cut-module.bash"
+check_cut_module "$prefix/bin" "$(mktemp -d "$prefix/cut.XXXXXX")" installed
 
 desktop-file-validate "$prefix/share/applications/io.github.morvane.Morvane.desktop"
 appstreamcli validate --no-net "$prefix/share/metainfo/io.github.morvane.Morvane.metainfo.xml"

@@ -57,14 +57,8 @@ stray=$(grep -vE '^/usr(/|$)' <<<"$files" || true)
 # binaries carry no debugging sections.
 root="$out/root"
 dpkg-deb -x "$deb" "$root"
-head -c 100000 /dev/urandom >"$out/noise.vob"
-if "$root/usr/bin/morvane-cut" --start 1 --end 2 "$out/noise.vob" "$out/clip.vob" 2>"$out/err"; then
-  echo "random bytes got a duration"; fail=1
-elif grep -q "module cannot be loaded" "$out/err"; then
-  echo "packaged morvane-cut cannot find its module: $(cat "$out/err")"; fail=1
-else
-  echo "ok   packaged morvane-cut loads $module"
-fi
+source "$(dirname "$0")/cut-module.bash"
+check_cut_module "$root/usr/bin" "$out" packaged
 version=$("$root/usr/bin/morvane" --version)
 [ "$version" = "morvane $(field Version)" ] || { echo "morvane --version says '$version'"; fail=1; }
 sections=$(readelf -S "$root/usr/bin/morvane")

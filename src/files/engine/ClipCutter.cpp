@@ -88,11 +88,12 @@ public:
     std::int64_t size() const { return size_; }
     const OpenSource &first() const { return parts_.front().opened; }
 
-    // Each part is the source that the target may not be.
-    void refuseAsTarget(const QByteArray &target) const
+    // Each part is the source that the target may not be. The first is
+    // checked where the target is examined or claimed against it.
+    void refuseLaterPartsAsTarget(const QByteArray &target) const
     {
-        for (const Part &part : parts_)
-            examineTarget(target, part.opened.fd.get(), part.opened.status);
+        for (std::size_t i = 1; i < parts_.size(); ++i)
+            examineTarget(target, parts_[i].opened.fd.get(), parts_[i].opened.status);
     }
 
     std::unique_ptr<ByteSource> reader() const
@@ -185,7 +186,7 @@ std::int64_t scaledProgress(const ClipPlan &plan, std::int64_t copied)
 TargetState inspectTarget(const QByteArrayList &sources, const QByteArray &target)
 {
     const SourceParts parts(sources);
-    parts.refuseAsTarget(target);
+    parts.refuseLaterPartsAsTarget(target);
     return examineTarget(target, parts.first().fd.get(), parts.first().status).exists ? TargetState::File
                                                                                        : TargetState::Missing;
 }
@@ -204,7 +205,7 @@ CutResult ClipCutter::cut(const CutRequest &request)
                               ? planPrecisely(sources, request, result)
                               : planClip(sources.size(), request.durationSeconds, request.startSecond,
                                          request.endSecond);
-    sources.refuseAsTarget(request.target);
+    sources.refuseLaterPartsAsTarget(request.target);
     TargetClaim target(request.target, request.replace, sources.first().fd.get(), sources.first().status);
     progress_.setMaximum(plan.progressMaximum);
     progress_.setValue(0);

@@ -32,7 +32,7 @@ std::optional<DvdTitle> findDvdTitle(const QString &path)
         found[number] = entry.absoluteFilePath();
     }
     const int count = int(found.size());
-    if (count < 2 || found.rbegin()->first != count) // parts 1..N with no gap
+    if (count < 2 || found.rbegin()->first != count) // numbered from 1 with none missing
         return std::nullopt;
 
     DvdTitle title;

@@ -9,13 +9,14 @@
 namespace morvane {
 
 struct DvdTitle {
-    QStringList parts; // full paths of parts 1..N, in order
+    QStringList parts; // full paths of VTS_nn_1.VOB .. VTS_nn_N.VOB, in order
     int chosenPart = 0; // m of the chosen file, 1-based
 };
 
 // The title path belongs to: it is named VTS_nn_m.VOB in any letter case
-// with m from 1 to 9, and its folder holds parts 1..N of the same nn with no
-// gap, N >= 2. The menu file (part 0) is never part of a title.
+// with m from 1 to 9, and its folder holds VTS_nn_1.VOB up to some
+// VTS_nn_N.VOB with none missing, N >= 2. The menu file VTS_nn_0.VOB never
+// belongs to a title.
 std::optional<DvdTitle> findDvdTitle(const QString &path);
 
 } // namespace morvane
