@@ -49,10 +49,7 @@ struct Scratch {
     std::exit(1);
 }
 
-double seconds(Clock::duration d)
-{
-    return std::chrono::duration<double>(d).count();
-}
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 double median(std::vector<double> values)
 {
@@ -81,10 +78,7 @@ void makeSource(const std::string &path)
     ::close(fd);
 }
 
-ClipPlan planFor(std::int32_t end)
-{
-    return planClip(kDuration * MiB, kDuration, 1, end);
-}
+ClipPlan planFor(std::int32_t end) { return planClip(kDuration * MiB, kDuration, 1, end); }
 
 struct Fds {
     int in, out;
@@ -121,8 +115,7 @@ void naiveBlockLoop(const Scratch &s, const ClipPlan &plan)
     char buffer[4097];
     for (std::int64_t done = 0; done < plan.length; done += 4096) {
         const std::int64_t size = std::min<std::int64_t>(4097, plan.length - done);
-        if (::pread(fds.in, buffer, size, plan.offset + done) != size
-            || ::pwrite(fds.out, buffer, size, done) != size)
+        if (::pread(fds.in, buffer, size, plan.offset + done) != size || ::pwrite(fds.out, buffer, size, done) != size)
             die("4 KiB loop failed");
     }
     ::fsync(fds.out);
@@ -158,7 +151,11 @@ EngineRun runEngine(const Scratch &s, std::int32_t end)
         noteGap();
         ++run.callbacks;
     });
-    cutter.cut({{QByteArray::fromStdString(s.source)}, QByteArray::fromStdString(s.target), kDuration, 1, end,
+    cutter.cut({{QByteArray::fromStdString(s.source)},
+                QByteArray::fromStdString(s.target),
+                kDuration,
+                1,
+                end,
                 Replace::Allowed});
     run.tailMs = std::chrono::duration<double, std::milli>(Clock::now() - last).count();
     noteGap();
@@ -175,7 +172,7 @@ struct ChildRun {
 ChildRun waitChild(pid_t pid, Clock::time_point began)
 {
     int status = 0;
-    rusage usage {};
+    rusage usage{};
     if (::wait4(pid, &status, 0, &usage) != pid)
         die("wait4 failed");
     return {seconds(Clock::now() - began), usage.ru_maxrss, WIFEXITED(status) && WEXITSTATUS(status) == 0};
@@ -185,7 +182,7 @@ ChildRun runCli(const Scratch &s, std::int32_t end)
 {
     const std::string endText = std::to_string(end), durationText = std::to_string(kDuration);
     std::vector<std::string> args{MORVANE_CUT_PATH, "--force", "--duration", durationText, "--start", "1",
-                                  "--end", endText, s.source, s.target};
+                                  "--end",          endText,   s.source,     s.target};
     std::vector<char *> argv;
     for (auto &a : args)
         argv.push_back(a.data());
@@ -278,10 +275,10 @@ int main(int argc, char **argv)
     std::printf("medians of %d alternating runs, each ending with the clip fsynced\n", kRounds);
     std::printf("  copy_file_range + fsync       %7.3f s\n", base);
     std::printf("  4 KiB pread/pwrite + fsync    %7.3f s\n", loop);
-    std::printf("  engine (ClipCutter)           %7.3f s   %.3f x copy_file_range, %.3f x 4 KiB loop\n",
-                median(engine), median(engine) / base, median(engine) / loop);
-    std::printf("  morvane-cut, whole process    %7.3f s   %.3f x copy_file_range, %.3f x 4 KiB loop%s\n",
-                median(cli), median(cli) / base, median(cli) / loop, cliOk ? "" : "   (A RUN FAILED)");
+    std::printf("  engine (ClipCutter)           %7.3f s   %.3f x copy_file_range, %.3f x 4 KiB loop\n", median(engine),
+                median(engine) / base, median(engine) / loop);
+    std::printf("  morvane-cut, whole process    %7.3f s   %.3f x copy_file_range, %.3f x 4 KiB loop%s\n", median(cli),
+                median(cli) / base, median(cli) / loop, cliOk ? "" : "   (A RUN FAILED)");
     std::printf("event callbacks: %d per run; longest gap %.1f ms (median of runs' longest %.1f ms;"
                 " last callback to return %.1f ms)\n",
                 callbacks, longestGap, median(gaps), median(tails));

@@ -109,10 +109,10 @@ void buildTitle(const std::vector<std::uint8_t> &vob, const std::string &path)
             std::uint8_t *sri = p + 0x4F1;
             for (std::size_t k = 0; k < 19; ++k) {
                 const std::int64_t step = dvd::kForwardHalfSeconds[k] * 45'000;
-                put32(sri + 4 * (1 + k), word(v.start + step < end ? std::optional(holding(vobus, v.start + step))
-                                                                   : std::nullopt));
-                put32(sri + 4 * (22 + 18 - k), word(v.start - step >= 0 ? std::optional(holding(vobus, v.start - step))
-                                                                       : std::nullopt));
+                put32(sri + 4 * (1 + k),
+                      word(v.start + step < end ? std::optional(holding(vobus, v.start + step)) : std::nullopt));
+                put32(sri + 4 * (22 + 18 - k),
+                      word(v.start - step >= 0 ? std::optional(holding(vobus, v.start - step)) : std::nullopt));
             }
             put32(sri + 4 * 20, word(j + 1 < vobus.size() ? std::optional(j + 1) : std::nullopt));
             put32(sri + 4 * 21, word(j > 0 ? std::optional(j - 1) : std::nullopt));
@@ -214,8 +214,7 @@ int main(int argc, char **argv)
     if (::stat(title.c_str(), &info) != 0 || info.st_size != copies * (std::int64_t(vob.size()) / kSector * kSector)) {
         const auto began = Clock::now();
         buildTitle(vob, title);
-        std::printf("built %s in %.1f s\n", title.c_str(),
-                    std::chrono::duration<double>(Clock::now() - began).count());
+        std::printf("built %s in %.1f s\n", title.c_str(), std::chrono::duration<double>(Clock::now() - began).count());
     }
     const int fd = ::open(title.c_str(), O_RDONLY);
     if (fd < 0)

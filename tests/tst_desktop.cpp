@@ -100,21 +100,26 @@ struct Window {
     QString shown() const
     {
         const Form1 &f = *form;
-        return undir(QStringList{
-            f.state.SourceFile, f.windowTitle(), f.Command1->text(), f.T->isActive() ? "T on" : "T off",
-            QStringLiteral("H %1/%2 %3").arg(f.H->value()).arg(f.H->maximum()).arg(f.H->isEnabled()),
-            f.Label7->text(), f.Label9->text(), f.Label3->text(), f.Label4->text(),
-            "player: " + player.commands.join(' '), "said: " + dialogs.messages.join(" / "),
-            QStringLiteral("asked %1 %2").arg(dialogs.openDialogs.size()).arg(dialogs.saveDialogs.size())}.join(" | "));
+        return undir(
+            QStringList{f.state.SourceFile, f.windowTitle(), f.Command1->text(), f.T->isActive() ? "T on" : "T off",
+                        QStringLiteral("H %1/%2 %3").arg(f.H->value()).arg(f.H->maximum()).arg(f.H->isEnabled()),
+                        f.Label7->text(), f.Label9->text(), f.Label3->text(), f.Label4->text(),
+                        "player: " + player.commands.join(' '), "said: " + dialogs.messages.join(" / "),
+                        QStringLiteral("asked %1 %2").arg(dialogs.openDialogs.size()).arg(dialogs.saveDialogs.size())}
+                .join(" | "));
     }
 };
 
 QWidget *control(Form1 &f, const QString &name)
 {
-#define C(x) {#x, f.x}
-    const QHash<QString, QWidget *> controls{C(Command1), C(Command2), C(Command4), C(Command5), C(Command6),
-                                             C(Command7), C(Command9), C(Label1), C(Label3), C(Label4), C(Label7),
-                                             C(Label9), C(H), C(pb), C(mp), C(WebBrowser1), {"form", &f}};
+#define C(x)                                                                                                           \
+    {                                                                                                                  \
+#x, f.x                                                                                                        \
+    }
+    const QHash<QString, QWidget *> controls{C(Command1),    C(Command2), C(Command4), C(Command5), C(Command6),
+                                             C(Command7),    C(Command9), C(Label1),   C(Label3),   C(Label4),
+                                             C(Label7),      C(Label9),   C(H),        C(pb),       C(mp),
+                                             C(WebBrowser1), {"form", &f}};
 #undef C
     if (!controls.contains(name))
         qFatal("no control %s", qPrintable(name));
@@ -140,6 +145,7 @@ void listen(QAccessibleEvent *e)
 class TestDesktop : public QObject {
     Q_OBJECT
     QList<QUrl> browsed;
+
 public:
     static void initMain() { QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); } // for WebEngine
 public slots:
@@ -153,10 +159,16 @@ private slots:
         QTest::addColumn<QByteArrayList>("arguments");
         QTest::addColumn<QString>("expected"); // action, then the file's bytes in hex, or the error
         const std::pair<QByteArrayList, QString> rows[] = {
-            {{}, "run"}, {{"\xff\xfe.vob"}, "run fffe2e766f62"}, {{"-"}, "run 2d"},
-            {{"--", "--help"}, "run 2d2d68656c70"}, {{"-h"}, "help"}, {{"-style", "x", "y", "--help"}, "help"},
-            {{"a.vob", "--version"}, "version"}, {{"--version", "-h"}, "help"},
-            {{"-x", "a.vob"}, "refuse unknown option '-x'"}, {{"a", "b"}, "refuse one FILE at a time, not also 'b'"},
+            {{}, "run"},
+            {{"\xff\xfe.vob"}, "run fffe2e766f62"},
+            {{"-"}, "run 2d"},
+            {{"--", "--help"}, "run 2d2d68656c70"},
+            {{"-h"}, "help"},
+            {{"-style", "x", "y", "--help"}, "help"},
+            {{"a.vob", "--version"}, "version"},
+            {{"--version", "-h"}, "help"},
+            {{"-x", "a.vob"}, "refuse unknown option '-x'"},
+            {{"a", "b"}, "refuse one FILE at a time, not also 'b'"},
             {{"a", "--", "-b"}, "refuse one FILE at a time, not also '-b'"}};
         for (const auto &[arguments, expected] : rows)
             QTest::newRow(qPrintable("[" + arguments.join(' ') + "]")) << arguments << expected;
@@ -205,25 +217,43 @@ private slots:
         QTest::addColumn<QString>("expected"); // taken | player | message
         const QString opened = "yes | FileName(DIR/a.vob) Play | ";
         const QString notOurs = "Only a file on this computer can be opened";
-        QTest::newRow("one file") << "file://DIR/a.vob" << "form" << opened;
-        QTest::newRow("on the web panel") << "file://DIR/a.vob" << "WebBrowser1" << opened;
-        QTest::newRow("localhost, on a button") << "file://localhostDIR/a.vob" << "Command7" << opened;
-        QTest::newRow("utf-8 name") << "file://DIR/%C3%A9.vob" << "mp" << QString("yes | FileName(DIR/é.vob) Play | ");
-        QTest::newRow("two files") << "file://DIR/a.vob file://DIR/b.vob" << "form"
+        QTest::newRow("one file") << "file://DIR/a.vob"
+                                  << "form" << opened;
+        QTest::newRow("on the web panel") << "file://DIR/a.vob"
+                                          << "WebBrowser1" << opened;
+        QTest::newRow("localhost, on a button") << "file://localhostDIR/a.vob"
+                                                << "Command7" << opened;
+        QTest::newRow("utf-8 name") << "file://DIR/%C3%A9.vob"
+                                    << "mp" << QString("yes | FileName(DIR/é.vob) Play | ");
+        QTest::newRow("two files") << "file://DIR/a.vob file://DIR/b.vob"
+                                   << "form"
                                    << "yes |  | Drop one file at a time: Morvane works on one source file.";
-        QTest::newRow("web address") << "https://m.example/a.vob" << "H"
+        QTest::newRow("web address") << "https://m.example/a.vob"
+                                     << "H"
                                      << "yes |  | " + notOurs + ", not \"https://m.example/a.vob\".";
-        QTest::newRow("other host") << "file://m.exampleDIR/a.vob" << "form"
+        QTest::newRow("other host") << "file://m.exampleDIR/a.vob"
+                                    << "form"
                                     << "yes |  | " + notOurs + ", not \"file://m.exampleDIR/a.vob\".";
-        QTest::newRow("bytes not utf-8") << "file://DIR/%FF.vob" << "form"
+        QTest::newRow("bytes not utf-8")
+            << "file://DIR/%FF.vob"
+            << "form"
             << "yes |  | Cannot open \"DIR/\uFFFD.vob\".\nIts name is not valid UTF-8, so Morvane "
                "cannot pass it on unchanged. Rename the file and try again.";
-        QTest::newRow("not a url") << "" << "form" << "no |  | ";
-        QTest::newRow("missing") << "file://DIR/no" << "form"
+        QTest::newRow("not a url") << ""
+                                   << "form"
+                                   << "no |  | ";
+        QTest::newRow("missing") << "file://DIR/no"
+                                 << "form"
                                  << "yes |  | Cannot open \"DIR/no\".\nNo such file or directory";
-        QTest::newRow("a folder") << "file://DIR" << "form" << "yes |  | Cannot open \"DIR\".\nIs a directory";
-        QTest::newRow("while saving") << "file://DIR/b.vob" << "saving" << "no |  | ";
-        QTest::newRow("player refuses") << "file://DIR/b.vob" << "form"
+        QTest::newRow("a folder") << "file://DIR"
+                                  << "form"
+                                  << "yes |  | Cannot open \"DIR\".\nIs a directory";
+        QTest::newRow("while saving") << "file://DIR/b.vob"
+                                      << "saving"
+                                      << "no |  | ";
+        QTest::newRow("player refuses")
+            << "file://DIR/b.vob"
+            << "form"
             << "yes | FileName(DIR/b.vob) | Cannot play \"DIR/b.vob\".\nthe file is not a playable video";
     }
     void drops()
@@ -247,8 +277,10 @@ private slots:
         } else {
             taken = w.drop(&mime, control(*w.form, target));
         }
-        QCOMPARE(w.undir(QStringList{taken ? "yes" : "no", w.player.commands.join(' '), w.dialogs.messages.join(" / ")}
-                             .join(" | ")), expected);
+        QCOMPARE(
+            w.undir(QStringList{taken ? "yes" : "no", w.player.commands.join(' '), w.dialogs.messages.join(" / ")}.join(
+                " | ")),
+            expected);
         QCOMPARE(w.form->Command4->isEnabled(), true); // unlocked after the load, whatever it gave
     }
 
@@ -275,22 +307,25 @@ private slots:
         QTest::addColumn<QString>("focus");
         QTest::addColumn<QString>("button");   // whose click the key does; none for a seek
         QTest::addColumn<QString>("expected"); // the end of its tooltip; for a seek, slider value and player commands
-        const struct { const char *name; int key, at; const char *focus, *button, *expected; } rows[] = {
-            {"Space on Stop", Qt::Key_Space, 42, "Command2", "Command1", "(Space)"},
-            {"Home on slider", Qt::Key_Home, 42, "H", "Command2", "(Home)"},
-            {"Ctrl+O", ctrl | Qt::Key_O, 42, "mp", "Command4", "(Ctrl+O)"},
-            {"Ctrl+S", ctrl | Qt::Key_S, 42, "Command1", "Command7", "(Ctrl+S)"},
-            {"I", Qt::Key_I, 42, "WebBrowser1", "Command5", "(I or [)"},
-            {"[", Qt::Key_BracketLeft, 42, "Command6", "Command5", "(I or [)"},
-            {"O", Qt::Key_O, 42, "Command9", "Command6", "(O or ])"},
-            {"]", Qt::Key_BracketRight, 42, "H", "Command6", "(O or ])"},
-            {"P", Qt::Key_P, 42, "Command5", "Command9", "(P)"},
-            {"Right", Qt::Key_Right, 42, "Command1", "", "47 Seek(47)"},
-            {"Left", Qt::Key_Left, 42, "H", "", "37 Seek(37)"},
-            {"Left past 0", Qt::Key_Left, 3, "WebBrowser1", "", "0 Seek(0)"},
-            {"Right past the end", Qt::Key_Right, 97, "mp", "", "100 Seek(100)"},
-            {"Right at the end", Qt::Key_Right, 100, "H", "", "100 "},
-            {"Left at the start", Qt::Key_Left, 0, "H", "", "0 "}};
+        const struct {
+            const char *name;
+            int key, at;
+            const char *focus, *button, *expected;
+        } rows[] = {{"Space on Stop", Qt::Key_Space, 42, "Command2", "Command1", "(Space)"},
+                    {"Home on slider", Qt::Key_Home, 42, "H", "Command2", "(Home)"},
+                    {"Ctrl+O", ctrl | Qt::Key_O, 42, "mp", "Command4", "(Ctrl+O)"},
+                    {"Ctrl+S", ctrl | Qt::Key_S, 42, "Command1", "Command7", "(Ctrl+S)"},
+                    {"I", Qt::Key_I, 42, "WebBrowser1", "Command5", "(I or [)"},
+                    {"[", Qt::Key_BracketLeft, 42, "Command6", "Command5", "(I or [)"},
+                    {"O", Qt::Key_O, 42, "Command9", "Command6", "(O or ])"},
+                    {"]", Qt::Key_BracketRight, 42, "H", "Command6", "(O or ])"},
+                    {"P", Qt::Key_P, 42, "Command5", "Command9", "(P)"},
+                    {"Right", Qt::Key_Right, 42, "Command1", "", "47 Seek(47)"},
+                    {"Left", Qt::Key_Left, 42, "H", "", "37 Seek(37)"},
+                    {"Left past 0", Qt::Key_Left, 3, "WebBrowser1", "", "0 Seek(0)"},
+                    {"Right past the end", Qt::Key_Right, 97, "mp", "", "100 Seek(100)"},
+                    {"Right at the end", Qt::Key_Right, 100, "H", "", "100 "},
+                    {"Left at the start", Qt::Key_Left, 0, "H", "", "0 "}};
         for (const auto &r : rows)
             QTest::newRow(r.name) << r.key << r.at << r.focus << r.button << r.expected;
     }
@@ -381,23 +416,30 @@ private slots:
             QAccessibleInterface *a = QAccessible::queryAccessibleInterface(control(f, name));
             QAccessibleTextInterface *t = a->textInterface();
             const char *role = QMetaEnum::fromType<QAccessible::Role>().valueToKey(a->role());
-            got << QStringList{a->text(QAccessible::Name), role,
-                               a->state().readOnly ? "read-only" : "", a->valueInterface() ? "value" : "",
-                               t ? "text '" + t->text(0, t->characterCount()) + "'" : "", a->text(QAccessible::Value),
+            got << QStringList{a->text(QAccessible::Name),
+                               role,
+                               a->state().readOnly ? "read-only" : "",
+                               a->valueInterface() ? "value" : "",
+                               t ? "text '" + t->text(0, t->characterCount()) + "'" : "",
+                               a->text(QAccessible::Value),
                                a->text(QAccessible::Description),
-                               a->actionInterface() ? a->actionInterface()->actionNames().join(',') : ""}.join(" / ");
+                               a->actionInterface() ? a->actionInterface()->actionNames().join(',') : ""}
+                       .join(" / ");
         }
-        QCOMPARE(got, (QStringList{
-            "Morvane 1.0 / Window /  /  /  /  /  / ", // "frame" on the AT-SPI bus, not "filler" (Client)
-            "Start mark / StaticText / read-only /  / text ' 0 : 0 : 10' /  0 : 0 : 10 /  / ",
-            "Selection length / StaticText / read-only /  / text ' 0 : 0 : 20' /  0 : 0 : 20 /  / ",
-            "Position slider / Slider /  / value /  / 30 / Position (Left and Right: 5 seconds back and forward)"
-            " / SetFocus",
-            "Clip progress / ProgressBar / read-only /  /  / 45% / 45% / ", // no Increase or Decrease on the bus
-            "Video / Client /  /  /  /  /  / SetFocus", "Information / Client /  /  /  /  /  / SetFocus",
-            "Play / Button /  /  /  /  / Play or pause (Space) / Press,SetFocus",
-            "Unable to play? Get DVD codecs now / Link /  /  /  /  / Open the codec download page in your web browser"
-            " / Press,SetFocus"}));
+        QCOMPARE(
+            got,
+            (QStringList{
+                "Morvane 1.0 / Window /  /  /  /  /  / ", // "frame" on the AT-SPI bus, not "filler" (Client)
+                "Start mark / StaticText / read-only /  / text ' 0 : 0 : 10' /  0 : 0 : 10 /  / ",
+                "Selection length / StaticText / read-only /  / text ' 0 : 0 : 20' /  0 : 0 : 20 /  / ",
+                "Position slider / Slider /  / value /  / 30 / Position (Left and Right: 5 seconds back and forward)"
+                " / SetFocus",
+                "Clip progress / ProgressBar / read-only /  /  / 45% / 45% / ", // no Increase or Decrease on the bus
+                "Video / Client /  /  /  /  /  / SetFocus", "Information / Client /  /  /  /  /  / SetFocus",
+                "Play / Button /  /  /  /  / Play or pause (Space) / Press,SetFocus",
+                "Unable to play? Get DVD codecs now / Link /  /  /  /  / Open the codec download page in your web "
+                "browser"
+                " / Press,SetFocus"}));
         QWidget *next = f.mp->nextInFocusChain(); // Tab reaches the codec link after the video
         while (!(next->focusPolicy() & Qt::TabFocus))
             next = next->nextInFocusChain();

@@ -15,11 +15,12 @@ using namespace morvane;
 
 namespace {
 QTemporaryDir *configHome; // the user's settings folder for this run
-QString shownFilter; // by the last file dialog
+QString shownFilter;       // by the last file dialog
 
 // Runs answer on the next modal dialog of type T once it is up, while the caller waits in exec(); gives up
 // after withinMs, or when owner goes.
-template <typename T> void whenShown(std::function<void(T *)> answer, int withinMs = 20000, QObject *owner = nullptr)
+template <typename T>
+void whenShown(std::function<void(T *)> answer, int withinMs = 20000, QObject *owner = nullptr)
 {
     auto *poll = new QTimer(owner);
     QObject::connect(poll, &QTimer::timeout, poll, [=, deadline = QDeadlineTimer(withinMs)] {
@@ -78,12 +79,30 @@ private slots:
     {
         for (const char *column : {"preset", "typed", "chosen", "how"})
             QTest::addColumn<QString>(column);
-        QTest::newRow("bare name") << "x" << "small.vob" << "small.vob" << "keys";
-        QTest::newRow("full path") << "x" << "/small.vob" << "small.vob" << "keys";
-        QTest::newRow("relative path into a folder") << "small.vob" << "sub/o.vob" << "sub/o.vob" << "keys";
-        QTest::newRow("full path at once over it") << "small.vob" << "/small.vob" << "small.vob" << "paste";
-        QTest::newRow("bare name at once over it") << "small.vob" << "small.vob" << "small.vob" << "paste";
-        QTest::newRow("save over a file") << "a.vob" << "good.vob" << "good.vob" << "save";
+        QTest::newRow("bare name") << "x"
+                                   << "small.vob"
+                                   << "small.vob"
+                                   << "keys";
+        QTest::newRow("full path") << "x"
+                                   << "/small.vob"
+                                   << "small.vob"
+                                   << "keys";
+        QTest::newRow("relative path into a folder") << "small.vob"
+                                                     << "sub/o.vob"
+                                                     << "sub/o.vob"
+                                                     << "keys";
+        QTest::newRow("full path at once over it") << "small.vob"
+                                                   << "/small.vob"
+                                                   << "small.vob"
+                                                   << "paste";
+        QTest::newRow("bare name at once over it") << "small.vob"
+                                                   << "small.vob"
+                                                   << "small.vob"
+                                                   << "paste";
+        QTest::newRow("save over a file") << "a.vob"
+                                          << "good.vob"
+                                          << "good.vob"
+                                          << "save";
     }
     void namingAFile()
     {

@@ -17,7 +17,12 @@ using namespace morvane;
 using Names = QByteArrayList;
 using I64 = std::int64_t;
 
-struct Clip { I64 size; int d, start, end; bool kernel; I64 offset = 0, length = 0, maximum = 0, final = 0; };
+struct Clip {
+    I64 size;
+    int d, start, end;
+    bool kernel;
+    I64 offset = 0, length = 0, maximum = 0, final = 0;
+};
 Q_DECLARE_METATYPE(Clip)
 
 // N = (E - S) / 4096 + 1 blocks of 4097 bytes 4096 apart from 1-based byte S (or byte 0), none past the end.
@@ -60,9 +65,16 @@ static Names listing(const QByteArray &dir) // every name as bytes, hidden ones 
 }
 
 struct Folder { // removes names that are not text too
-    QByteArray path = [] { char name[] = "/tmp/tst_engine.XXXXXX"; return QByteArray(::mkdtemp(name)); }();
+    QByteArray path = [] {
+        char name[] = "/tmp/tst_engine.XXXXXX";
+        return QByteArray(::mkdtemp(name));
+    }();
     QByteArray operator/(const QByteArray &name) const { return path + "/" + name; }
-    ~Folder() { std::error_code ignored; std::filesystem::remove_all(path.constData(), ignored); }
+    ~Folder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path.constData(), ignored);
+    }
 };
 
 // The error's class as a prefix, then its text; empty when the cut worked.
@@ -71,8 +83,11 @@ static QString outcomeOf(const std::function<void()> &cut)
     try {
         cut();
     } catch (const CutError &e) {
-        return (dynamic_cast<const CutCancelled *>(&e) ? "cancelled: " : dynamic_cast<const TargetInUse *>(&e)
-                ? "in use: " : dynamic_cast<const TargetTaken *>(&e) ? "taken: " : "") + QString::fromUtf8(e.what());
+        return (dynamic_cast<const CutCancelled *>(&e)  ? "cancelled: "
+                : dynamic_cast<const TargetInUse *>(&e) ? "in use: "
+                : dynamic_cast<const TargetTaken *>(&e) ? "taken: "
+                                                        : "")
+               + QString::fromUtf8(e.what());
     }
     return "";
 }
@@ -90,7 +105,7 @@ struct ScriptedDisk : Writeback::Disk {
     void startWriting(I64, I64 length) override { busyFrom = writtenUpTo >= given ? clock : busyFrom, given += length; }
     bool written(I64 offset, I64 length) override { return told >= offset + length; }
     void pause() override { advance(0.001); }
-    Writeback::Clock::time_point now() const override 
+    Writeback::Clock::time_point now() const override
     {
         return Writeback::Clock::time_point(std::chrono::nanoseconds(I64(clock * 1e9)));
     }
@@ -113,8 +128,8 @@ private slots:
         row("10 MB over 100 s, 1 to 10", {10'000'000, 100, 1, 10, true, 99'999, 901'121, 904'097, 901'120});
         row("E - S under 4096", {400'000, 100, 1, 2, true, 3'999, 4'097, 8'097, 4'096});
         row("start 0, E - S = 4096, buffered", {409'600, 100, 0, 1, false, 0, 8'193, 8'193, 8'192});
-        row("end past the end, buffered", {10'000'000, 100, 90, 200, false, 8'999'999, 1'000'001, 11'004'097,
-                                           11'001'856});
+        row("end past the end, buffered",
+            {10'000'000, 100, 90, 200, false, 8'999'999, 1'000'001, 11'004'097, 11'001'856});
         row("start at the last second: 2 bytes", {7, 3, 3, 4, true, 5, 2, 4'099, 4'096});
         row("start a byte past the end", {7, 3, 4, 5, true}, "file", "at or beyond the end");
         row("R = 0", {4'000, 5'000, 1, 7, true}, "file", "no byte rate");
@@ -168,7 +183,10 @@ private slots:
     // its files as they were.
     void cut()
     {
-        QFETCH(Clip, clip); QFETCH(QByteArray, name); QFETCH(QString, setup); QFETCH(bool, replace);
+        QFETCH(Clip, clip);
+        QFETCH(QByteArray, name);
+        QFETCH(QString, setup);
+        QFETCH(bool, replace);
         QFETCH(QString, reason);
         Folder dir;
         const QByteArray target = dir / name, sourcePath = dir / "s.vob";
@@ -189,8 +207,8 @@ private slots:
             {"device", [&] { return !::mknod(target, S_IFCHR | 0666, makedev(1, 3)); }},
             {"dangling", [&] { return !::symlink("nowhere", target); }},
             {"link", [&] { return writeFile(dir / "real.vob", "old") && !::symlink("real.vob", target); }},
-            {"socket", [&] { return !::bind(::socket(AF_UNIX, SOCK_STREAM, 0), (sockaddr *)&address, sizeof address);
-             }},
+            {"socket",
+             [&] { return !::bind(::socket(AF_UNIX, SOCK_STREAM, 0), (sockaddr *)&address, sizeof address); }},
         };
         if (make.count(setup) && !make.at(setup)()) {
             if (setup == "device" && errno == EPERM)
@@ -207,7 +225,10 @@ private slots:
             names << name, std::sort(names.begin(), names.end());
 
         Progress progress;
-        ClipCutter cutter(progress, [&] { if (setup == "cancel") cutter.cancel(); });
+        ClipCutter cutter(progress, [&] {
+            if (setup == "cancel")
+                cutter.cancel();
+        });
         cutter.useKernelCopy = clip.kernel;
         int writes = 0, calls = 0;
         cutter.beforeWrite = [&](I64 at) {
@@ -223,10 +244,13 @@ private slots:
         // The first 20 calls of the kind setup names fail with its errno, move less, or (pwrite nothing) nothing.
         const auto scripted = [&](const char *call) { return setup.startsWith(call) && calls++ < 20; };
         const int error = setup.endsWith("EINTR") ? EINTR : setup.endsWith("EXDEV") ? EXDEV : ENOSPC;
-        const auto fail = [&] { errno = error; return ssize_t(-1); };
+        const auto fail = [&] {
+            errno = error;
+            return ssize_t(-1);
+        };
         const CopyCalls real = CopyCalls::system();
         cutter.copyCalls = {[&](int in, loff_t *inAt, int out, loff_t *outAt, size_t length) {
-                                return !scripted("copy") ? real.copyFileRange(in, inAt, out, outAt, length)
+                                return !scripted("copy")         ? real.copyFileRange(in, inAt, out, outAt, length)
                                        : setup.endsWith("short") ? real.copyFileRange(in, inAt, out, outAt, 1000)
                                                                  : fail();
                             },
@@ -234,17 +258,22 @@ private slots:
                                 return scripted("pread") ? fail() : real.pread(fd, buffer, length, at);
                             },
                             [&](int fd, const void *buffer, size_t length, off_t at) {
-                                return !scripted("pwrite") ? real.pwrite(fd, buffer, length, at)
-                                       : setup.endsWith("short") ? real.pwrite(fd, buffer, 1, at)
-                                       : setup.endsWith("nothing") ? 0 : fail();
+                                return !scripted("pwrite")         ? real.pwrite(fd, buffer, length, at)
+                                       : setup.endsWith("short")   ? real.pwrite(fd, buffer, 1, at)
+                                       : setup.endsWith("nothing") ? 0
+                                                                   : fail();
                             }};
         QStringList steps; // each commit step, and what the name shows then
         cutter.onCommitStep = [&](CommitStep step) { steps << QString::number(int(step)) + contentOf(target).left(3); };
         CutResult result;
         const QString outcome = outcomeOf([&] {
-            result = cutter.cut({{setup == "source folder" ? dir.path : sourcePath}, target, clip.d, clip.start,
-                                 clip.end, replace ? Replace::Allowed : Replace::Never});
-        }).replace(QFile::decodeName(dir.path) + "/", "");
+                                    result = cutter.cut({{setup == "source folder" ? dir.path : sourcePath},
+                                                         target,
+                                                         clip.d,
+                                                         clip.start,
+                                                         clip.end,
+                                                         replace ? Replace::Allowed : Replace::Never});
+                                }).replace(QFile::decodeName(dir.path) + "/", "");
         QVERIFY2(outcome.contains(reason) && outcome.isEmpty() == reason.isEmpty(), qPrintable(outcome));
         QCOMPARE(contentOf(target), reason.isEmpty() ? bytes : kept);
         QCOMPARE(listing(dir.path), names);
@@ -273,7 +302,8 @@ private slots:
 
     void writeback() // once the speed is known, never more to flush than the disk writes in 300 ms; the disk kept busy
     {
-        QFETCH(double, speed); QFETCH(double, slice);
+        QFETCH(double, speed);
+        QFETCH(double, slice);
         ScriptedDisk disk(speed, slice);
         Writeback writeback(disk);
         const double total = std::min(speed * 5, 1e9), ideal = total / std::min(speed, 2e9);
@@ -299,12 +329,16 @@ private slots:
         QTest::newRow("plain UTF-8") << QByteArray("Öl 日本.vob") << "\"Öl 日本.vob\"";
         QTest::newRow("not UTF-8") << QByteArray("c\xff\xc3.vob") << "\"c\\xFF\\xC3.vob\"";
         QTest::newRow("overlong, surrogate") << QByteArray("\xc0\xaf\xed\xa0\x80") << "\"\\xC0\\xAF\\xED\\xA0\\x80\"";
-        QTest::newRow("controls, C1, direction") << QByteArray("a\nb\x7f\xc2\x85\xe2\x80\xae")
-                                                 << "\"a\\x0Ab\\x7F\\xC2\\x85\\xE2\\x80\\xAE\"";
+        QTest::newRow("controls, C1, direction")
+            << QByteArray("a\nb\x7f\xc2\x85\xe2\x80\xae") << "\"a\\x0Ab\\x7F\\xC2\\x85\\xE2\\x80\\xAE\"";
         QTest::newRow("backslash, quote") << QByteArray("a\\\"b") << "\"a\\\\\"b\"";
     }
 
-    void names() { QFETCH(QByteArray, name); QTEST(QString::fromStdString(quotedName(name)), "shown"); }
+    void names()
+    {
+        QFETCH(QByteArray, name);
+        QTEST(QString::fromStdString(quotedName(name)), "shown");
+    }
 
     void exactNames_data()
     {
@@ -319,7 +353,8 @@ private slots:
 
     void exactNames()
     {
-        QFETCH(QString, name); QFETCH(bool, held);
+        QFETCH(QString, name);
+        QFETCH(bool, held);
         const QString outcome = outcomeOf([&] { QCOMPARE(exactFileName(name), QFile::encodeName(name)); });
         QVERIFY2(held ? outcome.isEmpty() : outcome.contains("cannot stand for one file exactly"), qPrintable(outcome));
     }
@@ -328,10 +363,15 @@ private slots:
     {
         QTest::addColumn<double>("seconds"); // from the player, rounded to whole seconds with ties to even
         QTest::addColumn<QString>("text");   // " h : m : s"; "overflow": RoundSeconds throws std::overflow_error
-        for (const auto &[seconds, text] : std::vector<std::pair<double, QString>>{
-                 {0, " 0 : 0 : 0"}, {3725, " 1 : 2 : 5"}, {36000, " 10 : 0 : 0"}, {INT32_MAX, " 596523 : 14 : 7"},
-                 {-5, " 0 : 0 :-5"}, {2.5, " 0 : 0 : 2"}, {99.5, " 0 : 1 : 40"}, {qQNaN(), "overflow"},
-                 {3e9, "overflow"}})
+        for (const auto &[seconds, text] : std::vector<std::pair<double, QString>>{{0, " 0 : 0 : 0"},
+                                                                                   {3725, " 1 : 2 : 5"},
+                                                                                   {36000, " 10 : 0 : 0"},
+                                                                                   {INT32_MAX, " 596523 : 14 : 7"},
+                                                                                   {-5, " 0 : 0 :-5"},
+                                                                                   {2.5, " 0 : 0 : 2"},
+                                                                                   {99.5, " 0 : 1 : 40"},
+                                                                                   {qQNaN(), "overflow"},
+                                                                                   {3e9, "overflow"}})
             QTest::addRow("%.1f", seconds) << seconds << text;
     }
 
@@ -339,7 +379,10 @@ private slots:
     {
         QFETCH(double, seconds);
         QString text = "overflow";
-        try { text = FormatHms(RoundSeconds(seconds)); } catch (const std::overflow_error &) {}
+        try {
+            text = FormatHms(RoundSeconds(seconds));
+        } catch (const std::overflow_error &) {
+        }
         QTEST(text, "text");
     }
 
@@ -372,15 +415,19 @@ private slots:
             {"c\xef\xbf\xbd.vob", "clip:c\xfe.vob"});
         row("source not UTF-8, a sibling's name as text", "--duration 10 --start 2 --end 5 $'s\\xff' n.vob", 1,
             "The source file \"s\\xFF\" cannot be opened: No such file or directory.", {"s\xef\xbf\xbd"});
-        row("source not UTF-8, no duration", "--start 2 --end 5 $'s\\xfe' n.vob", 2, "cannot read the duration of "
-            "\"s\\xFE\": the media player cannot open a name that is not text; give it with --duration.", {"s\xfe"});
+        row("source not UTF-8, no duration", "--start 2 --end 5 $'s\\xfe' n.vob", 2,
+            "cannot read the duration of "
+            "\"s\\xFE\": the media player cannot open a name that is not text; give it with --duration.",
+            {"s\xfe"});
         row("source is the target", "--force " + cut + "./dvd.vob", 2,
             "Cannot overwrite file in use: \"./dvd.vob\" is the source file, or cannot be told apart from it.", {});
     }
 
     void morvaneCut() // every file but the clip is unchanged, and nothing else is left
     {
-        QFETCH(QString, command); QFETCH(QString, message); QFETCH(Names, files);
+        QFETCH(QString, command);
+        QFETCH(QString, message);
+        QFETCH(Names, files);
         Folder dir;
         const QByteArray dvd = contentOf(MORVANE_TEST_MEDIA "/dvd.vob");
         const Clip clip = model(dvd.size(), 10, 2, 5);

@@ -50,8 +50,11 @@ private slots:
             w.click(word[0] == "playing" ? f.Command1 : f.Command2);
         w.dialogs.openAnswers << "/m/b.vob";
         w.player.commands.clear();
-        const QHash<QString, QPushButton *> buttons{{"Pause", f.Command1}, {"Stop", f.Command2}, {"Open", f.Command4},
-                                                    {"End", f.Command6}, {"Selected", f.Command9}};
+        const QHash<QString, QPushButton *> buttons{{"Pause", f.Command1},
+                                                    {"Stop", f.Command2},
+                                                    {"Open", f.Command4},
+                                                    {"End", f.Command6},
+                                                    {"Selected", f.Command9}};
         bool raised = word[3].isEmpty();
         w.player.onRead = [&](double at) { // the event runs with the window's next events
             if (!raised && at == word.value(4).toDouble() && (raised = true))
@@ -63,9 +66,11 @@ private slots:
         QTimer::singleShot(10'000, &f, [&] { f.close(); }); // a loop that never ended would hang the test
         w.click(f.Command9);
         QTEST(QStringLiteral("%1 | %2 at %3 | %4 %5 %6")
-                  .arg(w.player.commands.join(", "), QStringList{"closed", "stopped", "playing", "paused"}
-                  [int(w.player.state())]).arg(w.player.position())
-                  .arg(f.Command1->text(), f.T->isActive() ? "on" : "off", w.dialogs.messages.join('/')).trimmed(),
+                  .arg(w.player.commands.join(", "),
+                       QStringList{"closed", "stopped", "playing", "paused"}[int(w.player.state())])
+                  .arg(w.player.position())
+                  .arg(f.Command1->text(), f.T->isActive() ? "on" : "off", w.dialogs.messages.join('/'))
+                  .trimmed(),
               "outcome");
     }
 };

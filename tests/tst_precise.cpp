@@ -8,41 +8,49 @@
 
 using namespace morvane;
 using Bytes = QByteArray;
-using Damage = std::function<void(Bytes&, int)>; // changes the NAV pack at a byte offset
+using Damage = std::function<void(Bytes &, int)>; // changes the NAV pack at a byte offset
 Q_DECLARE_METATYPE(Damage)
 
-static QString media(const QString& name) { return QStringLiteral(MORVANE_TEST_MEDIA "/") + name; }
-static const std::uint8_t* u8(const Bytes& b) { return reinterpret_cast<const std::uint8_t*>(b.constData()); }
-static void set(Bytes& b, int at, quint32 v, int width = 4) // big-endian
+static QString media(const QString &name) { return QStringLiteral(MORVANE_TEST_MEDIA "/") + name; }
+static const std::uint8_t *u8(const Bytes &b) { return reinterpret_cast<const std::uint8_t *>(b.constData()); }
+static void set(Bytes &b, int at, quint32 v, int width = 4) // big-endian
 {
-    for (int i = 0; i < width; ++i) b[at + i] = char(v >> 8 * (width - 1 - i));
+    for (int i = 0; i < width; ++i)
+        b[at + i] = char(v >> 8 * (width - 1 - i));
 }
-static quint32 get16(const Bytes& b, int at) { return quint32(u8(b)[at] << 8 | u8(b)[at + 1]); }
+static quint32 get16(const Bytes &b, int at) { return quint32(u8(b)[at] << 8 | u8(b)[at + 1]); }
 static Bytes with(Bytes b, int at, quint32 v, int width = 4) { return set(b, at, v, width), b; }
-static quint32 get32(const Bytes& b, int at) { return get16(b, at) << 16 | get16(b, at + 2); }
-static Bytes fileBytes(const QString& path)
+static quint32 get32(const Bytes &b, int at) { return get16(b, at) << 16 | get16(b, at + 2); }
+static Bytes fileBytes(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : Bytes();
 }
-static QString show(const PreciseClip& c)
+static QString show(const PreciseClip &c)
 {
     return QString("%1 + %2, %3 s to %4 s of %5, nav %6")
-        .arg(c.offset).arg(c.length).arg(c.startTime).arg(c.endTime).arg(c.streamEnd).arg(c.navPacks);
+        .arg(c.offset)
+        .arg(c.length)
+        .arg(c.startTime)
+        .arg(c.endTime)
+        .arg(c.streamEnd)
+        .arg(c.navPacks);
 }
-static PreciseClip planOf(const QString& file, int start, int end, bool pointers = true)
+static PreciseClip planOf(const QString &file, int start, int end, bool pointers = true)
 {
     QFile f(media(file));
-    if (!f.open(QIODevice::ReadOnly)) throw std::runtime_error("cannot open " + file.toStdString());
+    if (!f.open(QIODevice::ReadOnly))
+        throw std::runtime_error("cannot open " + file.toStdString());
     FileByteSource source(f.handle(), file.toStdString());
     return planPreciseClip(source, start, end, PlanOptions{pointers});
 }
-template <class F> static void expectThrow(F f, const QString& text)
+template <class F>
+static void expectThrow(F f, const QString &text)
 {
     try {
         f();
         QFAIL(qPrintable("no error, wanted: " + text));
-    } catch (const std::exception& e) {
+    } catch (const std::exception &e) {
         QVERIFY2(QString(e.what()).contains(text), qPrintable(QString(e.what()) + " lacks: " + text));
     }
 }
@@ -61,7 +69,8 @@ static Bytes navPack(quint32 start = 900'000, quint32 end = 945'000)
     b += Bytes("\x00\x00\x01\xBF\x03\xFA\x01", 7) + Bytes(0x3F9, '\0');
     set(b, 0x2D, 1000), set(b, 0x40B, 1000), set(b, 0x39, start), set(b, 0x3D, end), set(b, 0x40F, 40);
     set(b, 0x41F, 3, 2), b[0x422] = 2;
-    for (int i = 0; i < 42; ++i) set(b, 0x4F1 + 4 * i, 0x80000000u | quint32(100 + i));
+    for (int i = 0; i < 42; ++i)
+        set(b, 0x4F1 + 4 * i, 0x80000000u | quint32(100 + i));
     return b;
 }
 
@@ -99,7 +108,7 @@ static Bytes ptsBytes(qint64 t)
     return Bytes(b, 5);
 }
 // An MPEG-2 video PES holding payload, with a PTS when pts >= 0.
-static Bytes videoPes(const Bytes& payload, qint64 pts = -1)
+static Bytes videoPes(const Bytes &payload, qint64 pts = -1)
 {
     const Bytes head = pts >= 0 ? Bytes("\x81\x80\x05", 3) + ptsBytes(pts) : Bytes("\x81\x00\x00", 3);
     return with(Bytes("\0\0\1\xE0\0\0", 6), 4, quint32(head.size() + payload.size()), 2) + head + payload;
@@ -108,14 +117,16 @@ static const Bytes kSequence("\x00\x00\x01\xB3\x2D\x02\x40\x33\xFF\xFF", 10); //
 static const Bytes kPicture("\x00\x00\x01\x00\x00\x0F\xFF\xF8", 8);
 
 // The video packets' time stamps as ffprobe reads them, in file order, in its seconds.
-static QList<double> ffprobe(const QString& path, const QStringList& more = {})
+static QList<double> ffprobe(const QString &path, const QStringList &more = {})
 {
     QProcess p;
-    p.start("ffprobe", QStringList{"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=pts_time", "-of",
-                           "csv=p=0"} + more + QStringList{path});
+    p.start("ffprobe",
+            QStringList{"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=pts_time", "-of", "csv=p=0"}
+                + more + QStringList{path});
     QList<double> times;
-    for (const QByteArray& line : p.waitForFinished(60'000) ? p.readAllStandardOutput().split('\n') : QByteArrayList())
-        if (bool ok = false; (line.split(',')[0].toDouble(&ok), ok)) times.append(line.split(',')[0].toDouble());
+    for (const QByteArray &line : p.waitForFinished(60'000) ? p.readAllStandardOutput().split('\n') : QByteArrayList())
+        if (bool ok = false; (line.split(',')[0].toDouble(&ok), ok))
+            times.append(line.split(',')[0].toDouble());
     return times;
 }
 
@@ -124,7 +135,7 @@ struct Unit {
 };
 
 // Every place a clip may start, read through the whole file.
-static QList<Unit> unitsOf(const Bytes& all, bool nav)
+static QList<Unit> unitsOf(const Bytes &all, bool nav)
 {
     QList<Unit> units;
     std::optional<qint64> origin;
@@ -138,7 +149,8 @@ static QList<Unit> unitsOf(const Bytes& all, bool nav)
             }
             at = all.indexOf(Bytes("\0\0\1\xBA", 4), at + 1);
         } else if (dvd::parsePack(u8(all) + at, left, true, pack) == dvd::PackParse::Ok) {
-            if (!origin) origin = pack.videoPts;
+            if (!origin)
+                origin = pack.videoPts;
             const qint64 wrap = 1LL << 33;
             if (pack.sequencePts)
                 units.append({at, ((*pack.sequencePts - *origin + wrap / 2) % wrap + wrap) % wrap - wrap / 2});
@@ -155,7 +167,8 @@ class PreciseTest : public QObject {
 private slots:
     void navPackReader_data()
     {
-        QTest::addColumn<Bytes>("pack"); QTest::addColumn<bool>("valid");
+        QTest::addColumn<Bytes>("pack");
+        QTest::addColumn<bool>("valid");
         Bytes zeroFilled = navPack(); // as encoders leave it before authoring
         zeroFilled.replace(0x2D, 0x3D3, Bytes(0x3D3, 0)).replace(0x407, 0x3F9, Bytes(0x3F9, 0));
         QTest::newRow("as authored") << navPack() << true;
@@ -180,41 +193,60 @@ private slots:
 
     void navPackReader()
     {
-        QFETCH(Bytes, pack); QFETCH(bool, valid);
+        QFETCH(Bytes, pack);
+        QFETCH(bool, valid);
         const auto nav = dvd::parseNavPack(u8(pack), std::size_t(pack.size()));
         QCOMPARE(nav.has_value(), valid);
-        if (!valid) return;
+        if (!valid)
+            return;
         QVERIFY(dvd::mayBeNavPack(u8(pack), 0x30)); // the cheap first look lets every NAV pack through
         // words in order: next_video, fwda 120 s .. 0.5 s, next_vobu, prev_vobu, bwda 0.5 s .. 120 s, prev_video
-        const QList<quint32> got{nav->lbn, nav->startPtm, nav->endPtm, nav->vobuEa, nav->vobId, nav->cellId,
-            nav->fwda[0] & 0xFFFF, nav->fwda[18] & 0xFFFF, nav->nextVobu & 0xFFFF, nav->prevVobu & 0xFFFF,
-            nav->bwda[0] & 0xFFFF, nav->bwda[18] & 0xFFFF, quint32(dvd::kForwardHalfSeconds[0]),
-            quint32(dvd::kForwardHalfSeconds[3]), quint32(dvd::kForwardHalfSeconds[18])};
+        const QList<quint32> got{nav->lbn,
+                                 nav->startPtm,
+                                 nav->endPtm,
+                                 nav->vobuEa,
+                                 nav->vobId,
+                                 nav->cellId,
+                                 nav->fwda[0] & 0xFFFF,
+                                 nav->fwda[18] & 0xFFFF,
+                                 nav->nextVobu & 0xFFFF,
+                                 nav->prevVobu & 0xFFFF,
+                                 nav->bwda[0] & 0xFFFF,
+                                 nav->bwda[18] & 0xFFFF,
+                                 quint32(dvd::kForwardHalfSeconds[0]),
+                                 quint32(dvd::kForwardHalfSeconds[3]),
+                                 quint32(dvd::kForwardHalfSeconds[18])};
         QCOMPARE(got, (QList<quint32>{1000, get32(pack, 0x39), get32(pack, 0x3D), 40, 3, 2, 101, 119, 120, 121, 122,
-                          140, 240, 20, 1}));
+                                      140, 240, 20, 1}));
     }
 
     void vobuPointer() // from sector 100 of 2000; -1: none
     {
-        for (auto [word, forward, to] : {std::tuple{0x3FFFFFFFu, true, -1LL}, {0xBFFFFFFFu, true, -1LL},
-                 {0x7FFFFFFFu, false, -1LL}, {0xC0000219u, true, 100LL + 0x219}, {0x80000018u, false, 76LL},
-                 {0x80000000u, true, 100LL}, {0x0000076Bu, true, 1999LL}, {0x0000076Cu, true, -1LL},
-                 {0x80000065u, false, -1LL}}) {
+        for (auto [word, forward, to] : {std::tuple{0x3FFFFFFFu, true, -1LL},
+                                         {0xBFFFFFFFu, true, -1LL},
+                                         {0x7FFFFFFFu, false, -1LL},
+                                         {0xC0000219u, true, 100LL + 0x219},
+                                         {0x80000018u, false, 76LL},
+                                         {0x80000000u, true, 100LL},
+                                         {0x0000076Bu, true, 1999LL},
+                                         {0x0000076Cu, true, -1LL},
+                                         {0x80000065u, false, -1LL}}) {
             const qint64 got = dvd::vobuTarget(100, word, forward, 2000).value_or(-1);
-            QVERIFY2(got == to,
-                qPrintable(QString("%1 %2: %3 not %4").arg(word, 0, 16).arg(forward).arg(got).arg(to)));
+            QVERIFY2(got == to, qPrintable(QString("%1 %2: %3 not %4").arg(word, 0, 16).arg(forward).arg(got).arg(to)));
         }
     }
 
     void packWalk_data()
     {
-        QTest::addColumn<Bytes>("bytes"); QTest::addColumn<bool>("atEnd");
+        QTest::addColumn<Bytes>("bytes");
+        QTest::addColumn<bool>("atEnd");
         QTest::addColumn<QString>("want"); // result; when Ok: length, video PTS, sequence PTS, frame rate code
         const Bytes seq5 = packHeader() + videoPes(kSequence, 5), mpeg1 = Bytes("\0\0\1\xE0\0\x12\xFF\x40\0", 9);
-        QTest::newRow("sequence header first") << packHeader() + videoPes(kSequence + kPicture, 123'456)
-                                                       + Bytes("\0\0\1\xBA", 4) << false << "0 46 123456 123456 3";
-        QTest::newRow("stuffed, largest PTS") << packHeader(3) + videoPes(kSequence, (1LL << 33) - 1) << true
-                                              << "0 41 8589934591 8589934591 3";
+        QTest::newRow("sequence header first")
+            << packHeader() + videoPes(kSequence + kPicture, 123'456) + Bytes("\0\0\1\xBA", 4) << false
+            << "0 46 123456 123456 3";
+        QTest::newRow("stuffed, largest PTS")
+            << packHeader(3) + videoPes(kSequence, (1LL << 33) - 1) << true << "0 41 8589934591 8589934591 3";
         QTest::newRow("picture first") << packHeader() + videoPes(kPicture + kSequence, 9'000) << true
                                        << "0 46 9000 -1 0";
         QTest::newRow("no PTS") << packHeader() + videoPes(kSequence) << true << "0 33 -1 -1 0";
@@ -233,21 +265,28 @@ private slots:
 
     void packWalk()
     {
-        QFETCH(Bytes, bytes); QFETCH(bool, atEnd);
+        QFETCH(Bytes, bytes);
+        QFETCH(bool, atEnd);
         dvd::PackContents p;
         QString got = QString::number(int(dvd::parsePack(u8(bytes), std::size_t(bytes.size()), atEnd, p)));
         if (got == "0")
-            got += QString(" %1 %2 %3 %4").arg(p.length).arg(p.videoPts.value_or(-1)).arg(p.sequencePts.value_or(-1))
+            got += QString(" %1 %2 %3 %4")
+                       .arg(p.length)
+                       .arg(p.videoPts.value_or(-1))
+                       .arg(p.sequencePts.value_or(-1))
                        .arg(p.frameRateCode);
         QTEST(got, "want");
     }
 
     void plan_data()
     {
-        QTest::addColumn<QString>("file"); QTest::addColumn<int>("start"); QTest::addColumn<int>("end");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("end");
         QTest::addColumn<bool>("nav");
-        auto rows = [](const char* file, bool nav, std::initializer_list<std::pair<int, int>> marks) {
-            for (auto [s, e] : marks) QTest::addRow("%s, %d to %d", file, s, e) << file << s << e << nav;
+        auto rows = [](const char *file, bool nav, std::initializer_list<std::pair<int, int>> marks) {
+            for (auto [s, e] : marks)
+                QTest::addRow("%s, %d to %d", file, s, e) << file << s << e << nav;
         };
         rows("vbr.vob", true, {{0, 5}, {3, 6}, {3, 11}, {8, 9}, {13, 20}, {17, 33}, {29, 36}, {22, 100}});
         rows("dvd.vob", true, {{0, 10}, {2, 7}, {9, 10}});
@@ -263,7 +302,10 @@ private slots:
     // search over packs agree.
     void plan()
     {
-        QFETCH(QString, file); QFETCH(int, start); QFETCH(int, end); QFETCH(bool, nav);
+        QFETCH(QString, file);
+        QFETCH(int, start);
+        QFETCH(int, end);
+        QFETCH(bool, nav);
         QFile f(media(file));
         QVERIFY(f.open(QIODevice::ReadOnly));
         FileByteSource source(f.handle(), file.toStdString());
@@ -274,9 +316,11 @@ private slots:
         QVERIFY(!units.isEmpty());
         Unit from = units.first(); // the last unit at or before the start mark, the first at or after the end mark
         std::optional<Unit> to;
-        for (const Unit& u : units) {
-            if (u.time <= start * 90'000LL) from = u;
-            if (u.time >= end * 90'000LL && !to) to = u;
+        for (const Unit &u : units) {
+            if (u.time <= start * 90'000LL)
+                from = u;
+            if (u.time >= end * 90'000LL && !to)
+                to = u;
         }
         double streamEnd = units.last().end / 90'000.0; // the last VOBU's end, however much of it this file holds
         if (!nav) { // one frame after the latest picture, whose time stamp may be implied rather than written
@@ -284,12 +328,12 @@ private slots:
             QVERIFY(!times.isEmpty() && !head.isEmpty());
             const double latest = *std::max_element(times.begin(), times.end()) - head.first();
             QVERIFY2(clip.streamEnd >= latest - 0.001 && clip.streamEnd <= latest + 0.041,
-                qPrintable(show(clip) + ", latest picture " + QString::number(latest)));
+                     qPrintable(show(clip) + ", latest picture " + QString::number(latest)));
             streamEnd = clip.streamEnd;
         }
         const qint64 stop = to ? to->offset : all.size();
         QCOMPARE(show(clip), show({from.offset, stop - from.offset, from.time / 90'000.0,
-                                     to ? to->time / 90'000.0 : streamEnd, streamEnd, nav}));
+                                   to ? to->time / 90'000.0 : streamEnd, streamEnd, nav}));
         QVERIFY2(clip.startTime > start - 1 && clip.endTime < end + 1, qPrintable(show(clip)));
         QCOMPARE(show(planOf(file, start, end, false)), show(clip));
     }
@@ -298,16 +342,20 @@ private slots:
     {
         QTest::addColumn<Damage>("damage");
         auto words = [](quint32 w) {
-            return Damage([w](Bytes& b, int at) { for (int i = 0; i < 42; ++i) set(b, at + 0x4F1 + 4 * i, w); });
+            return Damage([w](Bytes &b, int at) {
+                for (int i = 0; i < 42; ++i)
+                    set(b, at + 0x4F1 + 4 * i, w);
+            });
         };
         QTest::newRow("search pointers 3 sectors on") << words(0x80000003);
         QTest::newRow("no search pointers") << words(0x3FFFFFFF);
-        QTest::newRow("vobu_ea 1 short")
-            << Damage([](Bytes& b, int at) { set(b, at + 0x40F, get16(b, at + 0x411) - 1); });
-        QTest::newRow("vobu_ea past the end") << Damage([](Bytes& b, int at) { set(b, at + 0x40F, 0x00FFFFFF); });
-        QTest::newRow("vobu_ea and next_vobu skip a VOBU") << Damage([](Bytes& b, int at) {
+        QTest::newRow("vobu_ea 1 short") << Damage(
+            [](Bytes &b, int at) { set(b, at + 0x40F, get16(b, at + 0x411) - 1); });
+        QTest::newRow("vobu_ea past the end") << Damage([](Bytes &b, int at) { set(b, at + 0x40F, 0x00FFFFFF); });
+        QTest::newRow("vobu_ea and next_vobu skip a VOBU") << Damage([](Bytes &b, int at) {
             const int next = at + int(get32(b, at + 0x40F) + 1) * 2048;
-            if (next + 2048 > b.size()) return;
+            if (next + 2048 > b.size())
+                return;
             const quint32 skip = get32(b, at + 0x40F) + 1 + get32(b, next + 0x40F);
             set(b, at + 0x40F, skip), set(b, at + 0x4F1 + 4 * 20, 0x80000000 | (skip + 1));
         });
@@ -318,7 +366,8 @@ private slots:
         QFETCH(Damage, damage);
         Bytes all = fileBytes(media("vbr.vob"));
         for (int at = 0; at + 2048 <= all.size(); at += 2048)
-            if (dvd::parseNavPack(u8(all) + at, 2048)) damage(all, at);
+            if (dvd::parseNavPack(u8(all) + at, 2048))
+                damage(all, at);
         QTemporaryFile damaged;
         QVERIFY(damaged.open() && damaged.write(all) == all.size() && damaged.flush());
         for (auto [s, e] : {std::pair{0, 5}, {8, 9}, {13, 33}, {31, 34}}) {
@@ -343,8 +392,8 @@ private slots:
         QCOMPARE(joined.size(), file.size());
         QVERIFY(joined.name().find("VTS_01_1.VOB and 2 more") != std::string::npos);
         const qint64 one = parts[0].size, two = one + parts[1].size;
-        for (auto [at, n] : {std::pair{one - 5, 10LL}, {one - 3000, two - one + 6000}, {two, 3LL},
-                 {file.size() - 7, 99LL}}) {
+        for (auto [at, n] :
+             {std::pair{one - 5, 10LL}, {one - 3000, two - one + 6000}, {two, 3LL}, {file.size() - 7, 99LL}}) {
             Bytes a(n, '\0'), b(n, '\0');
             QCOMPARE(joined.read(at, a.data(), std::size_t(n)), file.read(at, b.data(), std::size_t(n)));
             QVERIFY2(a == b, qPrintable(QString("bytes %1 + %2 differ").arg(at).arg(n)));
@@ -367,13 +416,17 @@ private slots:
 
     void refused_data()
     {
-        QTest::addColumn<QString>("file"); QTest::addColumn<int>("start"); QTest::addColumn<int>("end");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("end");
         QTest::addColumn<QString>("reason");
         QTest::newRow("random bytes") << "random.bin" << 0 << 5 << "\"random.bin\" is not an MPEG program stream";
         QTest::newRow("empty") << "empty.vob" << 0 << 5 << "\"empty.vob\" is empty";
-        QTest::newRow("two VOBs from 0") << "twovobs.vob" << 1 << 3
+        QTest::newRow("two VOBs from 0")
+            << "twovobs.vob" << 1 << 3
             << "time stamps in \"twovobs.vob\" start again part way through (near byte 552960)";
-        QTest::newRow("start past the end") << "dvd.vob" << 11 << 12
+        QTest::newRow("start past the end")
+            << "dvd.vob" << 11 << 12
             << "start mark (11 s) lies at or past the end of the video in \"dvd.vob\" (10.01 s)";
         QTest::newRow("marks out of order") << "dvd.vob" << 5 << 5 << "start mark must come before the end mark";
         QTest::newRow("negative mark") << "dvd.vob" << -1 << 5 << "cannot be negative";
@@ -381,19 +434,28 @@ private slots:
 
     void refused()
     {
-        QFETCH(QString, file); QFETCH(int, start); QFETCH(int, end); QFETCH(QString, reason);
+        QFETCH(QString, file);
+        QFETCH(int, start);
+        QFETCH(int, end);
+        QFETCH(QString, reason);
         expectThrow([&] { planOf(file, start, end); }, reason);
     }
 
     void synthetic_data()
     {
-        QTest::addColumn<int>("kind"); QTest::addColumn<int>("start"); QTest::addColumn<int>("end");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("end");
         QTest::addColumn<int>("first");
         QTest::addColumn<int>("stop"); // VOBUs; first -1: refused
-        const char* name[] = {"plain", "clock wraps", "no pointers", "two VOBs"};
+        const char *name[] = {"plain", "clock wraps", "no pointers", "two VOBs"};
         for (Title kind : {Plain, WrappingClock, NoPointers, TwoVobs})
-            for (auto [s, e, f, t] : {std::array{3, 7, 3, 7}, {0, 1, 0, 1}, {2, 11, 2, 11}, {11, 12, 11, 12},
-                     {5, 40, 5, 12}, {12, 13, -1, 0}})
+            for (auto [s, e, f, t] : {std::array{3, 7, 3, 7},
+                                      {0, 1, 0, 1},
+                                      {2, 11, 2, 11},
+                                      {11, 12, 11, 12},
+                                      {5, 40, 5, 12},
+                                      {12, 13, -1, 0}})
                 QTest::addRow("%s, %d to %d", name[kind], s, e) << int(kind) << s << e << f << t;
         QTest::newRow("VOB ids going backwards") << int(VobIdsBackwards) << 3 << 7 << -1 << 0;
         QTest::newRow("second VOB's clock from 0") << int(SecondVobFromZero) << 3 << 7 << -1 << 0;
@@ -401,7 +463,11 @@ private slots:
 
     void synthetic() // marks on VOBU starts, both ends of the title, and joins between VOBs
     {
-        QFETCH(int, kind); QFETCH(int, start); QFETCH(int, end); QFETCH(int, first); QFETCH(int, stop);
+        QFETCH(int, kind);
+        QFETCH(int, start);
+        QFETCH(int, end);
+        QFETCH(int, first);
+        QFETCH(int, stop);
         const Bytes title = syntheticTitle(Title(kind));
         QTemporaryFile file;
         QVERIFY(file.open() && file.write(title) == title.size() && file.flush());
@@ -409,7 +475,7 @@ private slots:
         QString got = "refused";
         try {
             got = show(planPreciseClip(source, start, end));
-        } catch (const PlanError& e) {
+        } catch (const PlanError &e) {
             qInfo("%s", e.what());
         }
         const PreciseClip want{first * 8192LL, (stop - first) * 8192LL, double(first), double(stop), 12.0, true};
@@ -420,43 +486,50 @@ private slots:
     {
         QTest::addColumn<QString>("args"); // after morvane-cut; $P: the parts of vbr.vob, VTS_01_1..3.VOB in order
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("said"); // the start of stderr
+        QTest::addColumn<QString>("said");  // the start of stderr
         QTest::addColumn<qint64>("offset"); // of c.vob in vbr.vob; -1: none written
         QTest::addColumn<qint64>("length");
-        auto precise = [](const char* row, const char* args, int s, int e) {
+        auto precise = [](const char *row, const char *args, int s, int e) {
             const PreciseClip p = planOf("vbr.vob", s, e);
-            QTest::newRow(row) << args << 0 << QString::asprintf("morvane-cut: the clip covers %.2f s to %.2f s, "
-                "%lld bytes.\n", p.startTime, p.endTime, (long long)p.length) << qint64(p.offset) << qint64(p.length);
+            QTest::newRow(row) << args << 0
+                               << QString::asprintf("morvane-cut: the clip covers %.2f s to %.2f s, "
+                                                    "%lld bytes.\n",
+                                                    p.startTime, p.endTime, (long long)p.length)
+                               << qint64(p.offset) << qint64(p.length);
         };
         precise("precise, the title", "--precise --start 13 --end 20 vbr.vob c.vob", 13, 20);
         precise("precise, its parts", "--precise --start=05 --end 33 $P c.vob", 5, 33);
         // 219648 bytes a second over 36 s: 5 to 33 s is 1501 blocks and a byte from byte 1098240
-        QTest::newRow("byte rate, its parts") << "--duration 36 --start 5 --end 33 $P c.vob" << 0 << "" << 1'098'239LL
-                                              << 4096 * 1502 + 1LL;
+        QTest::newRow("byte rate, its parts")
+            << "--duration 36 --start 5 --end 33 $P c.vob" << 0 << "" << 1'098'239LL << 4096 * 1502 + 1LL;
         QTest::newRow("random bytes") << "--precise --start 0 --end 5 random.bin c.vob" << 1
                                       << "morvane-cut: \"random.bin\" is not an MPEG program stream" << -1LL << 0LL;
         const QString inUse = "morvane-cut: Cannot overwrite file in use: \"%1\" is the source file, or cannot be "
                               "told apart from it.\n";
-        QTest::newRow("precise onto a part") << "--precise --force --start 1 --end 3 $P VTS_01_2.VOB" << 2
-                                             << inUse.arg("VTS_01_2.VOB") << -1LL << 0LL;
-        QTest::newRow("byte rate onto a part") << "--duration 36 --start 1 --end 3 $P ./VTS_01_3.VOB" << 2
-                                               << inUse.arg("./VTS_01_3.VOB") << -1LL << 0LL;
-        QTest::newRow("onto the first part, no --force") << "--precise --start 1 --end 3 $P VTS_01_1.VOB" << 2
-                                                         << inUse.arg("VTS_01_1.VOB") << -1LL << 0LL;
+        QTest::newRow("precise onto a part")
+            << "--precise --force --start 1 --end 3 $P VTS_01_2.VOB" << 2 << inUse.arg("VTS_01_2.VOB") << -1LL << 0LL;
+        QTest::newRow("byte rate onto a part")
+            << "--duration 36 --start 1 --end 3 $P ./VTS_01_3.VOB" << 2 << inUse.arg("./VTS_01_3.VOB") << -1LL << 0LL;
+        QTest::newRow("onto the first part, no --force")
+            << "--precise --start 1 --end 3 $P VTS_01_1.VOB" << 2 << inUse.arg("VTS_01_1.VOB") << -1LL << 0LL;
     }
 
     // Several sources are one stream: the same clip as from the file they were split from; the sources stay as
     // they were.
     void commandLine()
     {
-        QFETCH(QString, args); QFETCH(QString, said); QFETCH(qint64, offset); QFETCH(qint64, length);
+        QFETCH(QString, args);
+        QFETCH(QString, said);
+        QFETCH(qint64, offset);
+        QFETCH(qint64, length);
         const QStringList parts{"VTS_01_1.VOB", "VTS_01_2.VOB", "VTS_01_3.VOB"};
         args.replace("$P", parts.join(' '));
-        auto source = [](const QString& name) { return media((name.startsWith("VTS") ? "split/" : "") + name); };
+        auto source = [](const QString &name) { return media((name.startsWith("VTS") ? "split/" : "") + name); };
         QTemporaryDir dir;
         QStringList named; // the files copied in
-        for (const QString& name : parts + QStringList{"vbr.vob", "random.bin"})
-            if (args.contains(name)) QVERIFY(QFile::copy(source(named.emplace_back(name)), dir.filePath(name)));
+        for (const QString &name : parts + QStringList{"vbr.vob", "random.bin"})
+            if (args.contains(name))
+                QVERIFY(QFile::copy(source(named.emplace_back(name)), dir.filePath(name)));
         QProcess cut;
         cut.setWorkingDirectory(dir.path());
         cut.start(MORVANE_CUT_PATH, args.split(' '));
@@ -466,11 +539,11 @@ private slots:
         QVERIFY2(said.isEmpty() ? err.isEmpty() : err.startsWith(said), qPrintable(err));
         const Bytes clip = fileBytes(dir.filePath("c.vob"));
         QVERIFY2(offset < 0 || clip == fileBytes(media("vbr.vob")).mid(offset, length),
-            qPrintable(QString("%1 bytes, not %2 from %3").arg(clip.size()).arg(length).arg(offset)));
+                 qPrintable(QString("%1 bytes, not %2 from %3").arg(clip.size()).arg(length).arg(offset)));
         QStringList listed = named + (offset < 0 ? QStringList() : QStringList{"c.vob"});
         listed.sort();
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name), listed);
-        for (const QString& name : named)
+        for (const QString &name : named)
             QVERIFY2(fileBytes(dir.filePath(name)) == fileBytes(source(name)), qPrintable(name + " changed"));
     }
 };

@@ -62,10 +62,14 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("not media") << "random.bin" << "Could not determine type of stream.";
-        QTest::newRow("empty") << "empty.vob" << "Stream contains no data.";
-        QTest::newRow("missing") << "no-such-file.vob" << "No such file or directory.";
-        QTest::newRow("folder") << "" << "Is a directory.";
+        QTest::newRow("not media") << "random.bin"
+                                   << "Could not determine type of stream.";
+        QTest::newRow("empty") << "empty.vob"
+                               << "Stream contains no data.";
+        QTest::newRow("missing") << "no-such-file.vob"
+                                 << "No such file or directory.";
+        QTest::newRow("folder") << ""
+                                << "Is a directory.";
     }
     void refusesPromptly()
     {
@@ -91,23 +95,35 @@ private slots:
         QtMediaPlayer p(&sink);
         p.setFileName(media("dvd.vob"));
         const auto picture = [&] { return sink.videoFrame().startTime() / 1e6 - 0.54; };
-        const struct { const char *what; std::function<void()> act; double at; bool running; } steps[] = {
-            {"play", [&] { p.play(); }, any, true}, {"pause", [&] { p.pause(); }, any, false},
-            {"resume", [&] { p.pause(); }, any, true}, {"stop", [&] { p.seek(0), p.pause(); }, 0, false},
-            {"seek while paused", [&] { p.seek(3); }, 3, false}, {"play from there", [&] { p.pause(); }, any, true},
-            {"seek back while playing", [&] { p.seek(1); }, any, true},
-            {"drag to 0 while paused", [&] { p.pause(), p.seek(0); }, 0, false},
-            {"seek near the end", [&] { p.seek(8); }, 8, false},
-            {"play after Stop", [&] { p.seek(0), p.setFileName(media("dvd.vob")), p.play(); }, any, true},
-            {"pause again", [&] { p.pause(); }, any, false}};
+        const struct {
+            const char *what;
+            std::function<void()> act;
+            double at;
+            bool running;
+        } steps[] = {{"play", [&] { p.play(); }, any, true},
+                     {"pause", [&] { p.pause(); }, any, false},
+                     {"resume", [&] { p.pause(); }, any, true},
+                     {"stop", [&] { p.seek(0), p.pause(); }, 0, false},
+                     {"seek while paused", [&] { p.seek(3); }, 3, false},
+                     {"play from there", [&] { p.pause(); }, any, true},
+                     {"seek back while playing", [&] { p.seek(1); }, any, true},
+                     {"drag to 0 while paused", [&] { p.pause(), p.seek(0); }, 0, false},
+                     {"seek near the end", [&] { p.seek(8); }, 8, false},
+                     {"play after Stop", [&] { p.seek(0), p.setFileName(media("dvd.vob")), p.play(); }, any, true},
+                     {"pause again", [&] { p.pause(); }, any, false}};
         for (const auto &step : steps) {
             step.act();
             QTest::qWait(350);
             const double shown = picture(), at = p.currentPosition();
             QTest::qWait(250);
             const double later = picture(), laterAt = p.currentPosition();
-            const QByteArray values = QString("%1: picture %2 s, position %3 s; then %4 s, %5 s").arg(step.what)
-                                          .arg(shown).arg(at).arg(later).arg(laterAt).toUtf8();
+            const QByteArray values = QString("%1: picture %2 s, position %3 s; then %4 s, %5 s")
+                                          .arg(step.what)
+                                          .arg(shown)
+                                          .arg(at)
+                                          .arg(later)
+                                          .arg(laterAt)
+                                          .toUtf8();
             QVERIFY2(qAbs(shown - at) <= 2 * frame && qAbs(later - laterAt) <= 2 * frame, values);
             QVERIFY2(step.at == any || (qAbs(shown - step.at) <= frame / 2 && at == step.at), values);
             QVERIFY2(step.running ? later - shown >= 0.15 : later == shown && laterAt == at, values);
@@ -130,8 +146,11 @@ private slots:
             QTest::qWait(wait);
             click(f.Command6);
             QVERIFY2(f.state.EndSecond == expected && f.Label9->text() == FormatHms(expected),
-                     qPrintable(QString("%1 (%2), position %3 s, slider %4").arg(f.state.EndSecond)
-                                    .arg(f.Label9->text()).arg(shown.currentPosition()).arg(f.H->value())));
+                     qPrintable(QString("%1 (%2), position %3 s, slider %4")
+                                    .arg(f.state.EndSecond)
+                                    .arg(f.Label9->text())
+                                    .arg(shown.currentPosition())
+                                    .arg(f.H->value())));
         };
         click(f.Command2); // Stop
         markEnd(0, 0);

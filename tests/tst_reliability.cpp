@@ -93,28 +93,43 @@ private slots:
         QTest::addColumn<QString>("message"); // all it says; {s}: the source, {t}: the target
         QTest::addColumn<QString>("left");    // a regular expression for the folder's names after, s, t: theirs
         QString inUse = "Cannot overwrite file in use: \"{t}\" is the source file, or cannot be told apart from it.";
-        QTest::newRow("source is a folder") << "directory" << 1 << "The source \"{s}\" is not a regular file." << "s";
-        QTest::newRow("source unreadable") << "unreadable old" << 1
-            << "The source file \"{s}\" cannot be opened: Permission denied." << "t s";
-        QTest::newRow("folder not writable") << "locked old" << 1
-            << "The clip cannot be created as \"{t}\": Permission denied." << "t s";
-        QTest::newRow("quotes and non-ASCII in the names") << "" << 0 << "" << "t s";
-        QTest::newRow("past 4 GiB of a sparse source") << "sparse old" << 0 << "" << "t s";
-        QTest::newRow("SIGKILL, old target") << "long old SIGKILL" << -1 << "" << "t s";
-        QTest::newRow("SIGKILL, new target") << "long SIGKILL" << -1 << "" << "s";
-        QTest::newRow("SIGINT") << "long SIGINT" << 130 << "interrupted; no clip was written." << "s";
+        QTest::newRow("source is a folder") << "directory" << 1 << "The source \"{s}\" is not a regular file."
+                                            << "s";
+        QTest::newRow("source unreadable")
+            << "unreadable old" << 1 << "The source file \"{s}\" cannot be opened: Permission denied."
+            << "t s";
+        QTest::newRow("folder not writable")
+            << "locked old" << 1 << "The clip cannot be created as \"{t}\": Permission denied."
+            << "t s";
+        QTest::newRow("quotes and non-ASCII in the names") << "" << 0 << ""
+                                                           << "t s";
+        QTest::newRow("past 4 GiB of a sparse source") << "sparse old" << 0 << ""
+                                                       << "t s";
+        QTest::newRow("SIGKILL, old target") << "long old SIGKILL" << -1 << ""
+                                             << "t s";
+        QTest::newRow("SIGKILL, new target") << "long SIGKILL" << -1 << ""
+                                             << "s";
+        QTest::newRow("SIGINT") << "long SIGINT" << 130 << "interrupted; no clip was written."
+                                << "s";
         QTest::newRow("onto a device") << "device" << 2
-            << "The target \"{t}\" is a device; a clip can only replace a file." << "t s";
+                                       << "The target \"{t}\" is a device; a clip can only replace a file."
+                                       << "t s";
         QTest::newRow("FUSE: the source seen through a view") << "bindfs source-seen" << 2 << inUse << "s";
         QTest::newRow("FUSE: the target seen through a view") << "bindfs target-seen" << 2 << inUse << "s";
-        QTest::newRow("NTFS: new") << "ntfs" << 0 << "" << "t s";
-        QTest::newRow("NTFS: replaced") << "ntfs old" << 0 << "" << "t s";
-        QTest::newRow("NTFS: SIGKILL") << "ntfs SIGKILL" << -1 << "" << "\\.t\\.morvane-partial-\\w{6} s";
+        QTest::newRow("NTFS: new") << "ntfs" << 0 << ""
+                                   << "t s";
+        QTest::newRow("NTFS: replaced") << "ntfs old" << 0 << ""
+                                        << "t s";
+        QTest::newRow("NTFS: SIGKILL") << "ntfs SIGKILL" << -1 << ""
+                                       << "\\.t\\.morvane-partial-\\w{6} s";
     }
 
     void cut() // 24 MiB of noise over 24 s, 1 to 23 cut: the 1-based bytes from 1 MiB, 22 MiB + 4097 of them
     {
-        QFETCH(QString, setup); QFETCH(int, exitCode); QFETCH(QString, message); QFETCH(QString, left);
+        QFETCH(QString, setup);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        QFETCH(QString, left);
         const auto has = [&](const char *word) { return setup.split(' ').contains(word); };
         QTemporaryDir dir;
         const QString real = dir.filePath("real"), view = dir.filePath("view"), s = "it's \"Ärger\".vob";
@@ -138,8 +153,14 @@ private slots:
         QVERIFY(!nobody || (setMode(real, has("locked") ? 0555 : 0777) && (!has("unreadable") || setMode(src, 0))));
         const QByteArray sourceBefore = sparse || longCut ? "" : bytes(src), targetBefore = bytes(target);
 
-        QStringList args = QString("--duration %1 --start %2 --end %3").arg(sparse ? 5120 : longCut ? 10 : 24)
-                               .arg(base + 1).arg(longCut ? 9 : base + 23).split(' ') << src << target;
+        QStringList args = QString("--duration %1 --start %2 --end %3")
+                               .arg(sparse    ? 5120
+                                    : longCut ? 10
+                                              : 24)
+                               .arg(base + 1)
+                               .arg(longCut ? 9 : base + 23)
+                               .split(' ')
+                           << src << target;
         if (has("old") || has("device"))
             args.prepend("--force");
         if (nobody && ::geteuid() == 0)
@@ -168,29 +189,36 @@ private slots:
         QTest::addColumn<QString>("setup");   // what is wrong, or what happens midway
         QTest::addColumn<QString>("message"); // how the one message starts; {s}: source, {t}: target
         const QString no = "The clip was not saved.\n";
-        QTest::newRow("empty file") << "empty.vob" << "Cannot play \"{s}\".\n";
-        QTest::newRow("random bytes") << "random.bin" << "Cannot play \"{s}\".\n";
+        QTest::newRow("empty file") << "empty.vob"
+                                    << "Cannot play \"{s}\".\n";
+        QTest::newRow("random bytes") << "random.bin"
+                                      << "Cannot play \"{s}\".\n";
         QTest::newRow("source deleted after Open")
             << "delete" << no + "The source file \"{s}\" cannot be opened: No such file or directory.";
         QTest::newRow("source emptied after Open")
             << "truncate" << no + "The source has fewer bytes (0) than its duration has seconds (10)";
         QTest::newRow("full file system") << "full" << no + "Writing the clip failed: No space left on device.";
-        QTest::newRow("source as target through a link") << "link" << "Cannot overwrite file in use...";
-        QTest::newRow("source as target through a FUSE view") << "bindfs" << "Cannot overwrite file in use...";
+        QTest::newRow("source as target through a link") << "link"
+                                                         << "Cannot overwrite file in use...";
+        QTest::newRow("source as target through a FUSE view") << "bindfs"
+                                                              << "Cannot overwrite file in use...";
         QTest::newRow("a name that may stand for bytes that are not text")
             << "inexact new" << no + "The name \"{t}\" cannot stand for one file exactly";
         QTest::newRow("a file appears at the new name during the save")
             << "appears new" << no + "\"{t}\" appeared while the clip was being written; that file was kept.";
-        QTest::newRow("closed during a save") << "close" << "";
+        QTest::newRow("closed during a save") << "close"
+                                              << "";
     }
 
     void window()
     {
-        QFETCH(QString, setup); QFETCH(QString, message);
+        QFETCH(QString, setup);
+        QFETCH(QString, message);
         QTemporaryDir dir, viewDir;
         const QString src = dir.filePath("it's \"Ärger\".vob"), out = dir.filePath("out");
-        const QString target = setup == "bindfs" ? viewDir.filePath(QFileInfo(src).fileName())
-                               : out + (setup.startsWith("inexact") ? "/clip\uFFFD.vob" : "/a 'clip' „Öl“ 日本");
+        const QString target = setup == "bindfs"
+                                   ? viewDir.filePath(QFileInfo(src).fileName())
+                                   : out + (setup.startsWith("inexact") ? "/clip\uFFFD.vob" : "/a 'clip' „Öl“ 日本");
         const QString media = MORVANE_TEST_MEDIA "/" + (setup.contains('.') ? setup : "dvd.vob");
         QVERIFY(QDir().mkdir(out) && writeFile(src, bytes(media)));
         Mount view{viewDir.path()}, full{out};

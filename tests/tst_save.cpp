@@ -34,7 +34,12 @@ struct SaveWindow : WindowFixture {
 // setup: "reopen" opens another file after marking, "emptied" empties the source; target: "" cancels; old: the
 // answer about an older file there; offset and length of the clip in the 200000 bytes of random.bin, 2000 a
 // second (-1: not checked).
-struct SaveCase { QString media; int start, end; QString setup, target, old, message; qint64 offset, length; };
+struct SaveCase {
+    QString media;
+    int start, end;
+    QString setup, target, old, message;
+    qint64 offset, length;
+};
 
 } // namespace
 
@@ -83,7 +88,8 @@ private slots:
         w.click(f.Command7);
         const bool asked = c.message != "Wrong Selection", saved = c.message == "Clip Saved";
         QCOMPARE(w.dialogs.saveDialogs.join(" / "), asked ? "Save; VOB Files(*.vob)|*.vob|All Files (*.*)|*.*; 1; "
-                                                            "earlier.vob" : "");
+                                                            "earlier.vob"
+                                                          : "");
         QCOMPARE(w.dialogs.questions.join(" / "), c.old.isEmpty() ? "" : "File already exist.Overwrite?");
         QCOMPARE(w.dialogs.messages.join('/').section('\n', 0, 0), c.message);
         QCOMPARE(w.dialogs.messages.value(0).section('\n', 1).isEmpty(), c.setup != "emptied"); // and why

@@ -45,18 +45,27 @@ private slots:
         QTest::addColumn<QString>("files");
         QTest::addColumn<QString>("title");
         QTest::newRow("second of three") << "VTS_01_2.VOB VTS_01_1.VOB VTS_01_3.VOB VTS_01_0.VOB"
-                                     << "2 of VTS_01_1.VOB VTS_01_2.VOB VTS_01_3.VOB";
-        QTest::newRow("lower case, mixed") << "vts_03_1.vob VTS_03_2.VOB" << "1 of vts_03_1.vob VTS_03_2.VOB";
+                                         << "2 of VTS_01_1.VOB VTS_01_2.VOB VTS_01_3.VOB";
+        QTest::newRow("lower case, mixed") << "vts_03_1.vob VTS_03_2.VOB"
+                                           << "1 of vts_03_1.vob VTS_03_2.VOB";
         QTest::newRow("other title set ignored") << "VTS_02_1.VOB VTS_02_2.VOB VTS_01_3.VOB"
                                                  << "1 of VTS_02_1.VOB VTS_02_2.VOB";
-        QTest::newRow("gap") << "VTS_01_3.VOB VTS_01_1.VOB" << "";
-        QTest::newRow("first missing") << "VTS_01_2.VOB VTS_01_3.VOB" << "";
-        QTest::newRow("one part only") << "VTS_01_1.VOB VTS_01_0.VOB" << "";
-        QTest::newRow("menu file chosen") << "VTS_01_0.VOB VTS_01_1.VOB VTS_01_2.VOB" << "";
-        QTest::newRow("not a part name") << "VTS_01_1.VOB.bak VTS_01_1.VOB VTS_01_2.VOB" << "";
-        QTest::newRow("one part, two spellings") << "VTS_01_1.VOB vts_01_1.vob VTS_01_2.VOB" << "";
-        QTest::newRow("first is a folder") << "VTS_01_2.VOB VTS_01_1.VOB/" << "";
-        QTest::newRow("a folder chosen") << "VTS_01_1.VOB/ VTS_01_2.VOB" << "";
+        QTest::newRow("gap") << "VTS_01_3.VOB VTS_01_1.VOB"
+                             << "";
+        QTest::newRow("first missing") << "VTS_01_2.VOB VTS_01_3.VOB"
+                                       << "";
+        QTest::newRow("one part only") << "VTS_01_1.VOB VTS_01_0.VOB"
+                                       << "";
+        QTest::newRow("menu file chosen") << "VTS_01_0.VOB VTS_01_1.VOB VTS_01_2.VOB"
+                                          << "";
+        QTest::newRow("not a part name") << "VTS_01_1.VOB.bak VTS_01_1.VOB VTS_01_2.VOB"
+                                         << "";
+        QTest::newRow("one part, two spellings") << "VTS_01_1.VOB vts_01_1.vob VTS_01_2.VOB"
+                                                 << "";
+        QTest::newRow("first is a folder") << "VTS_01_2.VOB VTS_01_1.VOB/"
+                                           << "";
+        QTest::newRow("a folder chosen") << "VTS_01_1.VOB/ VTS_01_2.VOB"
+                                         << "";
     }
     void parts()
     {
@@ -82,11 +91,15 @@ private slots:
         const QString question = "This file is part %1 of a DVD title of 3 files. Open the whole title?";
         QTest::newRow("yes") << "VTS_01_2.VOB" << true << question.arg(2) << "1 + 2 + 3";
         QTest::newRow("no") << "VTS_01_3.VOB" << false << question.arg(3) << "3";
-        QTest::newRow("menu file") << "VTS_01_0.VOB" << true << "" << "0";
+        QTest::newRow("menu file") << "VTS_01_0.VOB" << true << ""
+                                   << "0";
     }
     void openAsks() // and the marks, the slider and the Play after Stop use what was opened
     {
-        QFETCH(QString, chosen); QFETCH(bool, yes); QFETCH(QString, asked); QFETCH(QString, played);
+        QFETCH(QString, chosen);
+        QFETCH(bool, yes);
+        QFETCH(QString, asked);
+        QFETCH(QString, played);
         QTemporaryDir dir;
         QStringList named;
         for (const QString n : {"0", "1", "2", "3"})
@@ -112,14 +125,20 @@ private slots:
         QTest::addColumn<bool>("precise");
         QTest::addColumn<QString>("target"); // "" for a new file
         QTest::addColumn<QString>("said");
-        QTest::newRow("byte rate") << false << "" << "Clip Saved";
-        QTest::newRow("precise") << true << "" << "Clip Saved";
-        QTest::newRow("onto the third file") << false << "VTS_01_3.VOB" << "Cannot overwrite file in use...";
-        QTest::newRow("onto a hard link to the first") << true << "link.vob" << "Cannot overwrite file in use...";
+        QTest::newRow("byte rate") << false << ""
+                                   << "Clip Saved";
+        QTest::newRow("precise") << true << ""
+                                 << "Clip Saved";
+        QTest::newRow("onto the third file") << false << "VTS_01_3.VOB"
+                                             << "Cannot overwrite file in use...";
+        QTest::newRow("onto a hard link to the first") << true << "link.vob"
+                                                       << "Cannot overwrite file in use...";
     }
     void saveAcrossParts()
     {
-        QFETCH(bool, precise); QFETCH(QString, target); QFETCH(QString, said);
+        QFETCH(bool, precise);
+        QFETCH(QString, target);
+        QFETCH(QString, said);
         TitleCopy title;
         QVERIFY(::link(QFile::encodeName(title.files[0]), QFile::encodeName(title.dir.filePath("link.vob"))) == 0);
         const QString clip = title.dir.filePath(target.isEmpty() ? "clip.vob" : target);
@@ -157,13 +176,17 @@ private slots:
     {
         QTest::addColumn<QString>("change");
         QTest::addColumn<QString>("said");
-        QTest::newRow("second truncated") << "truncate" << "got shorter";
-        QTest::newRow("third grows") << "grow" << "VTS_01_3.VOB\" changed size";
-        QTest::newRow("second moved away") << "move" << "VTS_01_2.VOB\" was moved or deleted";
+        QTest::newRow("second truncated") << "truncate"
+                                          << "got shorter";
+        QTest::newRow("third grows") << "grow"
+                                     << "VTS_01_3.VOB\" changed size";
+        QTest::newRow("second moved away") << "move"
+                                           << "VTS_01_2.VOB\" was moved or deleted";
     }
     void partChangesDuringCut()
     {
-        QFETCH(QString, change); QFETCH(QString, said);
+        QFETCH(QString, change);
+        QFETCH(QString, said);
         TitleCopy title;
         QByteArrayList sources;
         for (const QString &file : title.files)

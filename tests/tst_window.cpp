@@ -24,28 +24,41 @@ void run(WindowFixture &w, const QString &steps)
         const QString what = word[0], path = "/m/" + word.value(1);
         const double n = word.value(1).toDouble();
         const QPoint on(int(n), f.H->height() / 2);
-        if (what == "refuse") w.player.refused << path;
-        if (what == "open" && word.size() == 1) w.click(f.Command4); // no answer: cancelled
-        else if (what == "open" || what == "refuse") w.open(path, word.value(2).toDouble());
-        else if (what == "length") w.player.durations[w.player.fileName()] = n;
-        else if (what == "at") w.player.setPosition(n);
-        else if (what == "tick") f.T_Timer();
-        else if (buttons.contains(what)) w.click(buttons[what]);
-        else if (what == "close") f.close();
+        if (what == "refuse")
+            w.player.refused << path;
+        if (what == "open" && word.size() == 1)
+            w.click(f.Command4); // no answer: cancelled
+        else if (what == "open" || what == "refuse")
+            w.open(path, word.value(2).toDouble());
+        else if (what == "length")
+            w.player.durations[w.player.fileName()] = n;
+        else if (what == "at")
+            w.player.setPosition(n);
+        else if (what == "tick")
+            f.T_Timer();
+        else if (buttons.contains(what))
+            w.click(buttons[what]);
+        else if (what == "close")
+            f.close();
         else if (what == "meanwhile")
             w.player.whileLoading = [&w, during = step.mid(10).replace('/', ", ")] {
                 QCOMPARE(w.editing(), "locked at 0");
                 run(w, during);
             };
-        else if (what == "key") QTest::keyClick(f.H, QKeySequence(word[1])[0].key());
-        else if (what == "press") QTest::mousePress(f.H, Qt::LeftButton, {}, on);
-        else if (what == "move") QTest::mouseMove(f.H, on);
-        else if (what == "release") QTest::mouseRelease(f.H, Qt::LeftButton, {}, on);
+        else if (what == "key")
+            QTest::keyClick(f.H, QKeySequence(word[1])[0].key());
+        else if (what == "press")
+            QTest::mousePress(f.H, Qt::LeftButton, {}, on);
+        else if (what == "move")
+            QTest::mouseMove(f.H, on);
+        else if (what == "release")
+            QTest::mouseRelease(f.H, Qt::LeftButton, {}, on);
         else if (what == "Start" || what == "End") {
             f.H->setValue(int(n)); // where the last tick left it
             w.player.setPosition(word.value(2, word[1]).toDouble());
             w.click(what == "Start" ? f.Command5 : f.Command6);
-        } else QFAIL(qPrintable(step));
+        } else
+            QFAIL(qPrintable(step));
     }
 }
 
@@ -59,14 +72,24 @@ QString shown(const WindowFixture &w)
     QStringList said, out;
     for (const QString &m : w.dialogs.messages)
         said << m.section('\n', 0, 0);
-    const QStringList is{"'" + f.state.SourceFile.section('/', -1) + "'", f.Command1->text(),
-        f.T->isActive() ? "on" : "off", f.state.IsPlaying ? "playing" : "idle", "@" + n(f.H->value()),
-        "/" + n(f.H->maximum()), "x" + n(f.state.MarkScale), "pos'" + f.Label4->text() + "'", "<" + x(f.Line1),
-        ">" + x(f.Line2), "s'" + f.Label7->text() + "'", "e'" + f.Label9->text() + "'", "l'" + f.Label3->text() + "'",
-        said.isEmpty() ? "" : "! " + said.join('/'), w.editing().section(' ', 0, 0)};
+    const QStringList is{"'" + f.state.SourceFile.section('/', -1) + "'",
+                         f.Command1->text(),
+                         f.T->isActive() ? "on" : "off",
+                         f.state.IsPlaying ? "playing" : "idle",
+                         "@" + n(f.H->value()),
+                         "/" + n(f.H->maximum()),
+                         "x" + n(f.state.MarkScale),
+                         "pos'" + f.Label4->text() + "'",
+                         "<" + x(f.Line1),
+                         ">" + x(f.Line2),
+                         "s'" + f.Label7->text() + "'",
+                         "e'" + f.Label9->text() + "'",
+                         "l'" + f.Label3->text() + "'",
+                         said.isEmpty() ? "" : "! " + said.join('/'),
+                         w.editing().section(' ', 0, 0)};
     const QString zero = "'0 : 0 : 0'";
-    const QStringList usual{"'a.vob'", "Pause", "on", "playing", "@0", "/100", "x92", "pos''", "<170", ">9400",
-        "s" + zero, "e" + zero, "l" + zero, "", "free"};
+    const QStringList usual{"'a.vob'", "Pause", "on",       "playing",  "@0",       "/100", "x92", "pos''",
+                            "<170",    ">9400", "s" + zero, "e" + zero, "l" + zero, "",     "free"};
     for (int i = 0; i < is.size(); ++i)
         if (is[i] != usual[i])
             out << is[i];
@@ -88,16 +111,18 @@ private slots:
         WindowFixture w;
         const Form1 &f = *w.form;
         QStringList got;
-        for (QWidget *c : QList<QWidget *>{f.WebBrowser1, f.mp, f.Command5, f.Command6, f.Command9, f.Frame1, f.Label7,
-                 f.Label9, f.Label3, f.H, f.Command3, f.Command7, f.Command4, f.Command2, f.Command1, f.pb, f.Label1,
-                 f.Label4, f.Line1, f.Line2}) {
+        for (QWidget *c :
+             QList<QWidget *>{f.WebBrowser1, f.mp,     f.Command5, f.Command6, f.Command9, f.Frame1,   f.Label7,
+                              f.Label9,      f.Label3, f.H,        f.Command3, f.Command7, f.Command4, f.Command2,
+                              f.Command1,    f.pb,     f.Label1,   f.Label4,   f.Line1,    f.Line2}) {
             const QString text = c->property("text").toString();
             const int width = c->fontMetrics().horizontalAdvance(text);
             const QRect r = c->geometry();
             got << QStringLiteral("%1 %2 %3 %4 %5").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()).arg(text);
             QVERIFY2(c->isVisible() && width <= c->width(), qPrintable(text + ": px " + QString::number(width)));
         }
-        QCOMPARE(got.join(", "), "0 520 641 89 , 11 64 620 349 , 183 12 90 22 Mark Start, 280 12 90 22 Mark End, "
+        QCOMPARE(got.join(", "),
+                 "0 520 641 89 , 11 64 620 349 , 183 12 90 22 Mark Start, 280 12 90 22 Mark End, "
                  "378 13 102 22 Play Selected, 124 1 397 58 , 73 41 63 12 , 169 41 61 12 , 270 41 67 12 , "
                  "7 429 628 25 , 305 463 79 22 Website, 233 463 67 22 Save, 161 463 67 22 Open, 88 463 67 22 Stop, "
                  "15 463 67 22 Play, 9 494 627 26 0%, 394 468 184 16 Unable to play? Get DVD codecs now, "
@@ -119,12 +144,12 @@ private slots:
         for (QWidget *at = f.H; stops.size() < 14 && at; at = at->nextInFocusChain())
             if (at->focusPolicy() & Qt::TabFocus)
                 stops << at;
-        QCOMPARE(stops, (QList<QWidget *>{f.H, f.Command1, f.Command2, f.Command4, f.Command7, f.Command3,
-                                          f.Command9, f.Command6, f.Command5, f.Check1, f.mp, f.Label1,
-                                          f.WebBrowser1, f.H}));
+        QCOMPARE(stops, (QList<QWidget *>{f.H, f.Command1, f.Command2, f.Command4, f.Command7, f.Command3, f.Command9,
+                                          f.Command6, f.Command5, f.Check1, f.mp, f.Label1, f.WebBrowser1, f.H}));
         w.click(f.Command3);
         w.click(f.Label1);
-        QCOMPARE(QUrl::toStringList(opened).join(' '), web::makerSite().resolved(QUrl("/")).toString() + ' '
+        QCOMPARE(QUrl::toStringList(opened).join(' '),
+                 web::makerSite().resolved(QUrl("/")).toString() + ' '
                      + web::makerSite().resolved(QUrl("/codecdownload.html")).toString());
     }
 

@@ -24,8 +24,8 @@ void *loadModule()
 {
     const std::string dir = executableDir();
     std::string errors;
-    for (const std::string &candidate : {dir + "/morvane-duration.so",
-                                         dir + "/" MORVANE_MODULE_FROM_BIN "/morvane-duration.so"}) {
+    for (const std::string &candidate :
+         {dir + "/morvane-duration.so", dir + "/" MORVANE_MODULE_FROM_BIN "/morvane-duration.so"}) {
         if (void *handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL))
             return handle;
         errors += std::string(errors.empty() ? "" : "; ") + ::dlerror();

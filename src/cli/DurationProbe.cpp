@@ -10,9 +10,8 @@
 #include <exception>
 
 // The files are read one after another as one stream, as a DVD title's parts.
-extern "C" __attribute__((visibility("default"))) int morvane_read_duration(const char *const *paths, int count,
-                                                                            double *seconds, char *error,
-                                                                            std::size_t errorSize)
+extern "C" __attribute__((visibility("default"))) int
+morvane_read_duration(const char *const *paths, int count, double *seconds, char *error, std::size_t errorSize)
 {
     try {
         QStringList files;

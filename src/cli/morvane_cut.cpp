@@ -88,10 +88,7 @@ bool takeValue(const std::string &name, const std::string &arg, int &i, int argc
 }
 
 // "--start=3" and "--start 3" are one option.
-std::string optionName(const std::string &arg)
-{
-    return arg.substr(0, arg.find('='));
-}
+std::string optionName(const std::string &arg) { return arg.substr(0, arg.find('=')); }
 
 Options parseOptions(int argc, char **argv)
 {
@@ -150,8 +147,7 @@ std::int32_t durationSeconds(const Options &options)
                           + ": the media player cannot open a name that is not text; give it with --duration.");
         paths.push_back(source.toStdString());
     }
-    const std::string named = quotedName(options.sources.front())
-                              + (paths.size() > 1 ? " and the parts after it" : "");
+    const std::string named = quotedName(options.sources.front()) + (paths.size() > 1 ? " and the parts after it" : "");
     try {
         return RoundSeconds(readDurationThroughPlayer(paths));
     } catch (const std::exception &e) {
@@ -201,8 +197,8 @@ private:
     {
         constexpr int width = 40;
         const int filled = percent * width / 100;
-        std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
-                     width - filled, "", percent);
+        std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################", width - filled,
+                     "", percent);
         std::fflush(stderr);
         drawn_ = true;
     }
@@ -235,10 +231,7 @@ private:
 
 std::atomic<bool> interrupted{false};
 
-void onSignal(int)
-{
-    interrupted = true;
-}
+void onSignal(int) { interrupted = true; }
 
 // No SA_RESTART: a blocked copy returns early and the cut stops at its next
 // step, dropping the unfinished clip.
@@ -268,7 +261,11 @@ int run(int argc, char **argv, TerminalBar *bar)
         return 0;
     }
     refuseTarget(options);
-    const CutRequest request{options.sources, options.target, durationSeconds(options), *options.start, *options.end,
+    const CutRequest request{options.sources,
+                             options.target,
+                             durationSeconds(options),
+                             *options.start,
+                             *options.end,
                              options.force ? Replace::Allowed : Replace::Never,
                              options.precise ? CutMethod::Precise : CutMethod::ByteRate};
 

@@ -2,8 +2,8 @@
 // the file; a file given by name (command line, drop) joins after that step.
 
 #include "app/ui/Form1.h"
-#include "files/engine/DvdTitle.h"
 #include "files/engine/CutError.h"
+#include "files/engine/DvdTitle.h"
 #include "files/engine/FileName.h"
 #include "selection/MarkerTrack.h"
 #include "state/TimeText.h"

@@ -59,8 +59,7 @@ void Form1::Command7_Click()
         const TargetState found = namesSource ? TargetState::File : inspectTarget(sources, target);
         if (namesSource) {
             dialogs_.message(QStringLiteral("Cannot overwrite file in use..."));
-        } else if (found == TargetState::File
-                   && !dialogs_.askYesNo(QStringLiteral("File already exist.Overwrite?"))) {
+        } else if (found == TargetState::File && !dialogs_.askYesNo(QStringLiteral("File already exist.Overwrite?"))) {
             // No: the old file stays as it was.
         } else {
             ProgressBarSink sink(pb);

@@ -85,20 +85,11 @@ void Form1::mp_myclose()
     state.SourceParts = QStringList();
 }
 
-void Form1::showPlayCaption()
-{
-    Command1->setText(QStringLiteral("Play"));
-}
+void Form1::showPlayCaption() { Command1->setText(QStringLiteral("Play")); }
 
-void Form1::showPauseCaption()
-{
-    Command1->setText(QStringLiteral("Pause"));
-}
+void Form1::showPauseCaption() { Command1->setText(QStringLiteral("Pause")); }
 
-bool Form1::captionSaysPlay() const
-{
-    return Command1->text() == QLatin1String("Play");
-}
+bool Form1::captionSaysPlay() const { return Command1->text() == QLatin1String("Play"); }
 
 void Form1::Command1_Click()
 {

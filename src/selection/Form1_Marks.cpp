@@ -7,15 +7,9 @@
 
 namespace morvane {
 
-void Form1::Command5_Click()
-{
-    markClicked(Line1, StartLineOffset, state.StartSecond, Label7);
-}
+void Form1::Command5_Click() { markClicked(Line1, StartLineOffset, state.StartSecond, Label7); }
 
-void Form1::Command6_Click()
-{
-    markClicked(Line2, EndLineOffset, state.EndSecond, Label9);
-}
+void Form1::Command6_Click() { markClicked(Line2, EndLineOffset, state.EndSecond, Label9); }
 
 void Form1::markClicked(MarkerLine *line, int offset, std::int32_t &mark, ReadOut *readOut)
 {

@@ -13,11 +13,11 @@ constexpr Flag False = 0;
 // What every handler of the window reads or writes. One instance, owned by
 // the window for its whole life.
 struct EditingState {
-    QString SourceFile;            // empty: no file is open
-    QStringList SourceParts;       // a whole DVD title opened from SourceFile; empty for the file alone
+    QString SourceFile;      // empty: no file is open
+    QStringList SourceParts; // a whole DVD title opened from SourceFile; empty for the file alone
     std::int32_t StartSecond = 0;
     std::int32_t EndSecond = 0;
-    std::int32_t MarkScale = 0;    // twips per second of slider value
+    std::int32_t MarkScale = 0; // twips per second of slider value
     Flag IsPlaying = False;
 
     bool fileOpen() const { return SourceFile != QString(); }

@@ -7,10 +7,7 @@
 namespace morvane {
 
 namespace {
-QString numberText(std::int64_t v)
-{
-    return v < 0 ? QString::number(v) : QLatin1Char(' ') + QString::number(v);
-}
+QString numberText(std::int64_t v) { return v < 0 ? QString::number(v) : QLatin1Char(' ') + QString::number(v); }
 } // namespace
 
 QString FormatHms(std::int32_t seconds)

@@ -42,26 +42,22 @@ QList<QByteArray> CommandLine::arguments(int argc, const char *const *argv)
 
 QString CommandLine::help()
 {
-    return QStringLiteral(
-        "Usage: morvane [FILE]\n"
-        "Cut a time range out of a DVD video file (.vob) and save it as a new file.\n"
-        "\n"
-        "Opens the window; given FILE, opens it as Open would and starts playing it.\n"
-        "\n"
-        "Options:\n"
-        "  -h, --help     show this help and exit\n"
-        "      --version  show the version and exit\n"
-        "  --             take the next argument as FILE even if it starts with '-'\n"
-        "\n"
-        "Keys in the window: Space play/pause, Home stop, Ctrl+O open, Ctrl+S save,\n"
-        "I or [ mark start, O or ] mark end, P play selected, Left/Right 5 s back/forward.\n"
-        "\n"
-        "The command-line cutter is morvane-cut(1); see morvane(1) for more.\n");
+    return QStringLiteral("Usage: morvane [FILE]\n"
+                          "Cut a time range out of a DVD video file (.vob) and save it as a new file.\n"
+                          "\n"
+                          "Opens the window; given FILE, opens it as Open would and starts playing it.\n"
+                          "\n"
+                          "Options:\n"
+                          "  -h, --help     show this help and exit\n"
+                          "      --version  show the version and exit\n"
+                          "  --             take the next argument as FILE even if it starts with '-'\n"
+                          "\n"
+                          "Keys in the window: Space play/pause, Home stop, Ctrl+O open, Ctrl+S save,\n"
+                          "I or [ mark start, O or ] mark end, P play selected, Left/Right 5 s back/forward.\n"
+                          "\n"
+                          "The command-line cutter is morvane-cut(1); see morvane(1) for more.\n");
 }
 
-QString CommandLine::version()
-{
-    return QStringLiteral("morvane " MORVANE_VERSION "\n");
-}
+QString CommandLine::version() { return QStringLiteral("morvane " MORVANE_VERSION "\n"); }
 
 } // namespace morvane

@@ -199,10 +199,7 @@ void MarkerLine::place()
     setGeometry(left, px(top_), right - left, px(bottom_) - px(top_));
 }
 
-void MarkerLine::paintEvent(QPaintEvent *)
-{
-    QPainter(this).fillRect(rect(), QColor(0, 128, 0));
-}
+void MarkerLine::paintEvent(QPaintEvent *) { QPainter(this).fillRect(rect(), QColor(0, 128, 0)); }
 
 LinkLabel::LinkLabel(const QString &text, QWidget *parent) : QLabel(text, parent)
 {
@@ -242,10 +239,7 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent *event)
         emit clicked();
 }
 
-ReadOut::ReadOut(QWidget *parent) : QLabel(parent)
-{
-    installAccessibleFactory();
-}
+ReadOut::ReadOut(QWidget *parent) : QLabel(parent) { installAccessibleFactory(); }
 
 void ReadOut::setText(const QString &text)
 {

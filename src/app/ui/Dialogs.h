@@ -13,8 +13,8 @@ public:
     // Filters use the "Description|pattern|Description|pattern" form.
     // std::nullopt when the user cancels.
     virtual std::optional<QString> openFile(const QString &filter, const QString &fileName) = 0;
-    virtual std::optional<QString> saveFile(const QString &title, const QString &filter,
-                                            int filterIndex, const QString &fileName) = 0;
+    virtual std::optional<QString> saveFile(const QString &title, const QString &filter, int filterIndex,
+                                            const QString &fileName) = 0;
     // Message boxes titled "Morvane".
     virtual void message(const QString &text) = 0;
     virtual bool askYesNo(const QString &text) = 0; // true for Yes

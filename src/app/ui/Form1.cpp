@@ -131,8 +131,8 @@ void Form1::buildControls(QWidget *video)
 
     // Labels and frames take no focus, except the link, which the keyboard
     // can reach and activate; the rest follow the window's tab order.
-    const QList<QWidget *> tabOrder{H, Command1, Command2, Command4, Command7, Command3,
-                                    Command9, Command6, Command5, Check1, mp, Label1, WebBrowser1};
+    const QList<QWidget *> tabOrder{H,        Command1, Command2, Command4, Command7, Command3,   Command9,
+                                    Command6, Command5, Check1,   mp,       Label1,   WebBrowser1};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     pb->setFocusPolicy(Qt::NoFocus);
@@ -166,10 +166,7 @@ void Form1::Form_Initialize()
     state.IsPlaying = False;
 }
 
-void Form1::Form_Load()
-{
-    web_.navigate(web::infoPage());
-}
+void Form1::Form_Load() { web_.navigate(web::infoPage()); }
 
 void Form1::closeEvent(QCloseEvent *event)
 {
@@ -194,15 +191,9 @@ void Form1::Form_Unload()
     emit unloaded();
 }
 
-void Form1::Command3_Click()
-{
-    openInBrowser(web::homePage());
-}
+void Form1::Command3_Click() { openInBrowser(web::homePage()); }
 
-void Form1::Label1_Click()
-{
-    openInBrowser(web::codecPage());
-}
+void Form1::Label1_Click() { openInBrowser(web::codecPage()); }
 
 void Form1::openInBrowser(const QUrl &address)
 {
@@ -212,11 +203,10 @@ void Form1::openInBrowser(const QUrl &address)
 
 void Form1::setEditingEnabled(bool enabled)
 {
-    for (QWidget *w : {static_cast<QWidget *>(Command1), static_cast<QWidget *>(Command2),
-                       static_cast<QWidget *>(Command4), static_cast<QWidget *>(Command5),
-                       static_cast<QWidget *>(Command6), static_cast<QWidget *>(Command7),
-                       static_cast<QWidget *>(Command9), static_cast<QWidget *>(H),
-                       static_cast<QWidget *>(Check1)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(Command1), static_cast<QWidget *>(Command2), static_cast<QWidget *>(Command4),
+          static_cast<QWidget *>(Command5), static_cast<QWidget *>(Command6), static_cast<QWidget *>(Command7),
+          static_cast<QWidget *>(Command9), static_cast<QWidget *>(H), static_cast<QWidget *>(Check1)})
         w->setEnabled(enabled);
 }
 

@@ -36,8 +36,7 @@ class Form1 : public QWidget {
 public:
     // video shows the picture where the player sits; a plain panel is used
     // when it is null.
-    Form1(MediaPlayer &player, Dialogs &dialogs, WebPanel &web, QWidget *video = nullptr,
-          QWidget *parent = nullptr);
+    Form1(MediaPlayer &player, Dialogs &dialogs, WebPanel &web, QWidget *video = nullptr, QWidget *parent = nullptr);
     ~Form1() override;
 
     EditingState state;
@@ -147,8 +146,8 @@ private:
     void markClicked(MarkerLine *line, int offset, std::int32_t &mark, ReadOut *readOut);
 
     // --- files/Form1_Open.cpp ---
-    void stopForOpen();                // what Open does before it asks for a file
-    void openSourceFile(QString path); // the rest, once a file is chosen
+    void stopForOpen();                           // what Open does before it asks for a file
+    void openSourceFile(QString path);            // the rest, once a file is chosen
     QStringList filesToOpen(const QString &path); // the file, or the whole DVD title it is part of
 
     // --- app/ui/Form1_Desktop.cpp ---

@@ -8,9 +8,9 @@
 #include <QApplication>
 #include <QDropEvent>
 #include <QFile>
-#include <QSysInfo>
 #include <QMimeData>
 #include <QShortcut>
+#include <QSysInfo>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -155,8 +155,8 @@ void Form1::takeDrop(const QList<QUrl> &urls)
     }
     const QUrl &url = urls.first();
     if (!url.isLocalFile() || !namesThisMachine(url.host())) {
-        dialogs_.message(QStringLiteral("Only a file on this computer can be opened, not \"%1\".")
-                             .arg(url.toDisplayString()));
+        dialogs_.message(
+            QStringLiteral("Only a file on this computer can be opened, not \"%1\".").arg(url.toDisplayString()));
         return;
     }
     // The path's bytes as the other program sent them: QUrl's decoded text

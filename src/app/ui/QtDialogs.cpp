@@ -38,8 +38,7 @@ protected:
         if (typed == QLatin1String("~") || typed.startsWith(QLatin1String("~/")))
             typed.replace(0, 1, QDir::homePath());
         const QFileInfo info(directory(), typed);
-        const bool answer = !typed.isEmpty() && !info.isDir()
-                            && (acceptMode() == AcceptSave || info.exists());
+        const bool answer = !typed.isEmpty() && !info.isDir() && (acceptMode() == AcceptSave || info.exists());
         if (!answer) {
             QFileDialog::accept(); // a folder to enter, or a missing file to report
             return;

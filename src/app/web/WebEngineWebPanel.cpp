@@ -6,10 +6,7 @@ namespace morvane {
 
 WebEngineWebPanel::WebEngineWebPanel() : view_(new QWebEngineView) {}
 
-QWidget *WebEngineWebPanel::widget()
-{
-    return view_;
-}
+QWidget *WebEngineWebPanel::widget() { return view_; }
 
 void WebEngineWebPanel::navigate(const QUrl &address)
 {

@@ -39,8 +39,8 @@ public:
 
     void record(std::int64_t bytes, Clock::duration took)
     {
-        const std::int64_t ns = std::max<std::int64_t>(
-            std::chrono::duration_cast<std::chrono::nanoseconds>(took).count(), 1);
+        const std::int64_t ns =
+            std::max<std::int64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(took).count(), 1);
         const std::int64_t fitting = bytes * kPieceTimeNs / ns; // bytes <= kMaxPiece: no overflow
         next_ = std::max(kMinPiece, std::min({fitting, 2 * next_, kMaxPiece}));
     }
@@ -131,11 +131,11 @@ public:
     void checkUnchanged() const
     {
         for (const Part &part : parts_) {
-            struct stat now {}, named {};
+            struct stat now {
+            }, named{};
             if (::fstat(part.opened.fd.get(), &now) != 0 || now.st_size != part.opened.status.st_size)
                 throw CutError("The source " + quotedName(part.name) + " changed size while it was being read.");
-            if (::stat(part.name.constData(), &named) != 0 || named.st_dev != now.st_dev
-                || named.st_ino != now.st_ino)
+            if (::stat(part.name.constData(), &named) != 0 || named.st_dev != now.st_dev || named.st_ino != now.st_ino)
                 throw CutError("The source " + quotedName(part.name)
                                + " was moved or deleted while it was being read.");
         }
@@ -188,7 +188,7 @@ TargetState inspectTarget(const QByteArrayList &sources, const QByteArray &targe
     const SourceParts parts(sources);
     parts.refuseLaterPartsAsTarget(target);
     return examineTarget(target, parts.first().fd.get(), parts.first().status).exists ? TargetState::File
-                                                                                       : TargetState::Missing;
+                                                                                      : TargetState::Missing;
 }
 
 ClipCutter::ClipCutter(ProgressSink &progress, std::function<void()> letEventsRun)
@@ -201,10 +201,9 @@ CutResult ClipCutter::cut(const CutRequest &request)
     cancelRequested_ = false;
     const SourceParts sources(request.sources);
     CutResult result{0, 0, double(request.startSecond), double(request.endSecond)};
-    const ClipPlan plan = request.method == CutMethod::Precise
-                              ? planPrecisely(sources, request, result)
-                              : planClip(sources.size(), request.durationSeconds, request.startSecond,
-                                         request.endSecond);
+    const ClipPlan plan = request.method == CutMethod::Precise ? planPrecisely(sources, request, result)
+                                                               : planClip(sources.size(), request.durationSeconds,
+                                                                          request.startSecond, request.endSecond);
     sources.refuseLaterPartsAsTarget(request.target);
     TargetClaim target(request.target, request.replace, sources.first().fd.get(), sources.first().status);
     progress_.setMaximum(plan.progressMaximum);
@@ -225,9 +224,7 @@ void ClipCutter::copyClip(const SourceParts &sources, int targetFd, const ClipPl
     PieceSizer pieces;
     std::int64_t copied = 0;
     // The next piece, no more than the disk may be left to flush.
-    auto nextPiece = [&] {
-        return std::min({pieces.next(), writeback.budget() / 2, plan.length - copied});
-    };
+    auto nextPiece = [&] { return std::min({pieces.next(), writeback.budget() / 2, plan.length - copied}); };
     auto copyPiece = [&](std::int64_t piece) {
         const auto began = Clock::now();
         announceWrite(copied);

@@ -48,19 +48,19 @@ struct CutResult {
 
 // Where the clip lies in the source, in 0-based bytes.
 struct ClipPlan {
-    std::int64_t byteRate = 0;         // R
-    std::int64_t offset = 0;           // first byte copied
-    std::int64_t length = 0;           // bytes copied, never past the source's end
-    std::int64_t progressMaximum = 0;  // (E - S) + 4097
-    std::int64_t progressFinal = 0;    // 4096 per block
+    std::int64_t byteRate = 0;        // R
+    std::int64_t offset = 0;          // first byte copied
+    std::int64_t length = 0;          // bytes copied, never past the source's end
+    std::int64_t progressMaximum = 0; // (E - S) + 4097
+    std::int64_t progressFinal = 0;   // 4096 per block
 };
 
 // Throws CutError when D is 0, the rate is 0, the marks are negative or not
 // in order, or the start lies at or past the source's end. A start of 0 cuts
 // from the first byte; otherwise the clip starts at 0-based S - 1 and holds
 // 4096 x N + 1 bytes, cut short at the source's end.
-ClipPlan planClip(std::int64_t sourceLength, std::int32_t durationSeconds,
-                  std::int32_t startSecond, std::int32_t endSecond);
+ClipPlan planClip(std::int64_t sourceLength, std::int32_t durationSeconds, std::int32_t startSecond,
+                  std::int32_t endSecond);
 
 enum class TargetState { Missing, File };
 

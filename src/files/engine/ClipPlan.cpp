@@ -31,8 +31,8 @@ std::int64_t checkedProduct(std::int64_t a, std::int64_t b)
     return result;
 }
 
-void checkInputs(std::int64_t sourceLength, std::int32_t durationSeconds,
-                 std::int32_t startSecond, std::int32_t endSecond)
+void checkInputs(std::int64_t sourceLength, std::int32_t durationSeconds, std::int32_t startSecond,
+                 std::int32_t endSecond)
 {
     if (durationSeconds < 0 || startSecond < 0 || endSecond < 0)
         throw CutError("The duration and the marks cannot be negative.");
@@ -48,8 +48,8 @@ void checkInputs(std::int64_t sourceLength, std::int32_t durationSeconds,
 
 } // namespace
 
-ClipPlan planClip(std::int64_t sourceLength, std::int32_t durationSeconds,
-                  std::int32_t startSecond, std::int32_t endSecond)
+ClipPlan planClip(std::int64_t sourceLength, std::int32_t durationSeconds, std::int32_t startSecond,
+                  std::int32_t endSecond)
 {
     checkInputs(sourceLength, durationSeconds, startSecond, endSecond);
 

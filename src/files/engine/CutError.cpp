@@ -4,9 +4,6 @@
 
 namespace morvane {
 
-std::string errnoText(int error)
-{
-    return std::generic_category().message(error);
-}
+std::string errnoText(int error) { return std::generic_category().message(error); }
 
 } // namespace morvane

@@ -22,10 +22,10 @@ constexpr std::uint32_t kNoVobu = 0x3FFF'FFFF;
 std::size_t packHeaderLength(const std::uint8_t *p, std::size_t n);
 
 struct NavPack {
-    std::uint32_t lbn = 0;       // this pack's sector in the VOB set
-    std::uint32_t startPtm = 0;  // VOBU_S_PTM, 90 kHz
-    std::uint32_t endPtm = 0;    // VOBU_E_PTM
-    std::uint32_t vobuEa = 0;    // sectors to the VOBU's last sector
+    std::uint32_t lbn = 0;      // this pack's sector in the VOB set
+    std::uint32_t startPtm = 0; // VOBU_S_PTM, 90 kHz
+    std::uint32_t endPtm = 0;   // VOBU_E_PTM
+    std::uint32_t vobuEa = 0;   // sectors to the VOBU's last sector
     std::uint16_t vobId = 0;
     std::uint8_t cellId = 0;
     std::array<std::uint32_t, 19> fwda{}; // raw words, 120 s ... 0.5 s ahead
@@ -56,7 +56,7 @@ std::optional<std::int64_t> vobuTarget(std::int64_t from, std::uint32_t word, bo
 std::optional<std::int64_t> readPts(const std::uint8_t *p);
 
 struct PackContents {
-    std::size_t length = 0;                  // bytes up to the next pack (an end code included)
+    std::size_t length = 0; // bytes up to the next pack (an end code included)
     bool mpeg2 = false;
     std::optional<std::int64_t> videoPts;    // first video packet's PTS
     std::optional<std::int64_t> sequencePts; // PTS of a video packet whose first picture opens with a sequence header

@@ -9,7 +9,7 @@
 namespace morvane {
 
 struct DvdTitle {
-    QStringList parts; // full paths of VTS_nn_1.VOB .. VTS_nn_N.VOB, in order
+    QStringList parts;  // full paths of VTS_nn_1.VOB .. VTS_nn_N.VOB, in order
     int chosenPart = 0; // m of the chosen file, 1-based
 };
 

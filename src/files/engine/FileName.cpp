@@ -16,8 +16,11 @@ int utf8Sequence(const QByteArray &s, qsizetype i, char32_t &point)
 {
     const auto byte = [&](qsizetype k) { return static_cast<unsigned char>(s[k]); };
     const unsigned char lead = byte(i);
-    int length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                 : lead >= 0xF0 && lead <= 0xF4                 ? 4 : 0;
+    int length = lead < 0x80                    ? 1
+                 : lead >= 0xC2 && lead <= 0xDF ? 2
+                 : lead >= 0xE0 && lead <= 0xEF ? 3
+                 : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                : 0;
     if (length == 0 || i + length > s.size())
         return 0;
     point = length == 1 ? lead : lead & (0x7F >> length);
@@ -66,8 +69,9 @@ QByteArray exactFileName(const QString &name)
     const QByteArray bytes = QFile::encodeName(name);
     if (name.isEmpty() || QFile::decodeName(bytes) != name || name.contains(QChar::ReplacementCharacter)
         || bytes.contains('\0'))
-        throw CutError("The name " + quotedName(bytes) + " cannot stand for one file exactly: "
-                       "the file's true name holds bytes that are not text. Rename the file.");
+        throw CutError("The name " + quotedName(bytes)
+                       + " cannot stand for one file exactly: "
+                         "the file's true name holds bytes that are not text. Rename the file.");
     return bytes;
 }
 

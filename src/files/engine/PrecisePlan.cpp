@@ -18,17 +18,17 @@ namespace {
 
 using dvd::kTicksPerSecond;
 constexpr std::int64_t kSector = std::int64_t(dvd::kPackSize);
-constexpr std::int64_t kScanSectors = 16;           // sectors looked at in one go while looking for a NAV pack
-constexpr std::size_t kHead = 0x30;                 // enough of a sector to tell a NAV pack
-constexpr std::size_t kChunk = 32 << 10;            // bytes per read while walking packs
-constexpr std::int64_t kHeadLimit = 8 << 20;        // a stream shows its first picture within this
-constexpr std::int64_t kResyncLimit = 1 << 20;      // how far to look for the next pack header
-constexpr std::int64_t kTailBytes = 256 << 10;      // where to look for the last picture
-constexpr std::int64_t kStepBelow = 192 << 10;      // about a GOP at a DVD's highest rate
+constexpr std::int64_t kScanSectors = 16;      // sectors looked at in one go while looking for a NAV pack
+constexpr std::size_t kHead = 0x30;            // enough of a sector to tell a NAV pack
+constexpr std::size_t kChunk = 32 << 10;       // bytes per read while walking packs
+constexpr std::int64_t kHeadLimit = 8 << 20;   // a stream shows its first picture within this
+constexpr std::int64_t kResyncLimit = 1 << 20; // how far to look for the next pack header
+constexpr std::int64_t kTailBytes = 256 << 10; // where to look for the last picture
+constexpr std::int64_t kStepBelow = 192 << 10; // about a GOP at a DVD's highest rate
 constexpr std::size_t kLargestPack = 1 << 20;
 constexpr int kMaxHops = 64;
 constexpr std::int64_t kHalfSecond = kTicksPerSecond / 2;
-constexpr std::int64_t kJoinTolerance = 2 * 3600;   // two frames between one VOB's end and the next's start
+constexpr std::int64_t kJoinTolerance = 2 * 3600; // two frames between one VOB's end and the next's start
 
 std::string secondsText(double seconds)
 {
@@ -154,7 +154,7 @@ class UnitFinder {
 public:
     virtual ~UnitFinder() = default;
     virtual std::optional<Unit> forward(std::int64_t from, std::int64_t limit) = 0; // first unit in [from, limit)
-    virtual std::int64_t granule() const = 0; // units lie at least this far apart
+    virtual std::int64_t granule() const = 0;                                       // units lie at least this far apart
     // Below this many bytes between two units, the search steps from unit
     // to unit instead of guessing.
     virtual std::int64_t stepBelow() const { return 0; }
@@ -283,8 +283,8 @@ private:
 // Narrows (lo, hiBound) until no unit can lie between them, alternating a
 // proportional guess with halving so that it never takes more than twice
 // the steps of a plain binary search.
-Located bracketSearch(const ByteSource &source, UnitFinder &finder, std::int64_t t, Unit lo,
-                      std::optional<Unit> hi, std::int64_t hiBound, std::int64_t hiTime)
+Located bracketSearch(const ByteSource &source, UnitFinder &finder, std::int64_t t, Unit lo, std::optional<Unit> hi,
+                      std::int64_t hiBound, std::int64_t hiTime)
 {
     bool halve = false;
     while (hiBound - lo.offset > finder.granule()) {
@@ -329,8 +329,8 @@ Located bracketSearch(const ByteSource &source, UnitFinder &finder, std::int64_t
 // Follows the NAV packs' own pointers from a proportional guess; false when
 // they run out or disagree with what they lead to, leaving in lo and hi what
 // was learned for the binary search to go on from.
-bool followPointers(NavStream &navs, std::int64_t t, Unit &lo, std::optional<Unit> &hi,
-                    std::int64_t &hiBound, Located &result)
+bool followPointers(NavStream &navs, std::int64_t t, Unit &lo, std::optional<Unit> &hi, std::int64_t &hiBound,
+                    Located &result)
 {
     const std::int64_t loSector = navs.sectorOf(lo.offset);
     const std::int64_t hiSector = hiBound >= navs.offsetOf(navs.sectors()) ? navs.sectors() : navs.sectorOf(hiBound);
@@ -425,8 +425,10 @@ public:
         const std::int64_t tStart = std::int64_t(startSecond) * kTicksPerSecond;
         const std::int64_t tEnd = std::int64_t(endSecond) * kTicksPerSecond;
         if (tStart >= streamEnd_)
-            throw PlanError("The start mark (" + std::to_string(startSecond) + " s) lies at or past the end of the "
-                            "video in \"" + source_.name() + "\" (" + secondsText(toSeconds(streamEnd_)) + " s).");
+            throw PlanError("The start mark (" + std::to_string(startSecond)
+                            + " s) lies at or past the end of the "
+                              "video in \""
+                            + source_.name() + "\" (" + secondsText(toSeconds(streamEnd_)) + " s).");
         const Located start = locate(tStart);
         const Located end = locate(tEnd);
         const std::optional<Unit> stop = end.at.time >= tEnd ? std::optional<Unit>(end.at) : end.next;
@@ -532,8 +534,8 @@ private:
         Window &window = sequences_->window();
         std::int64_t latest = first_.time;
         int rate = 0;
-        std::optional<std::int64_t> o = packStart(window, std::max(first_.offset, source_.size() - kTailBytes),
-                                                  source_.size());
+        std::optional<std::int64_t> o =
+            packStart(window, std::max(first_.offset, source_.size() - kTailBytes), source_.size());
         while (o && *o < source_.size()) {
             const auto pack = packAt(window, *o);
             if (!pack) {

@@ -25,8 +25,8 @@ struct PreciseClip {
     // stream's end.
     double startTime = 0;
     double endTime = 0;
-    double streamEnd = 0;  // the whole stream's length on that timeline
-    bool navPacks = true;  // false: cut at sequence headers, having found no usable NAV packs
+    double streamEnd = 0; // the whole stream's length on that timeline
+    bool navPacks = true; // false: cut at sequence headers, having found no usable NAV packs
 };
 
 struct PlanOptions {

@@ -12,20 +12,11 @@ namespace {
 
 constexpr std::int64_t kBufferSize = 1 << 20;
 
-[[noreturn]] void failRead(int error)
-{
-    throw CutError("Reading the source failed: " + errnoText(error) + ".");
-}
+[[noreturn]] void failRead(int error) { throw CutError("Reading the source failed: " + errnoText(error) + "."); }
 
-[[noreturn]] void failWrite(int error)
-{
-    throw CutError("Writing the clip failed: " + errnoText(error) + ".");
-}
+[[noreturn]] void failWrite(int error) { throw CutError("Writing the clip failed: " + errnoText(error) + "."); }
 
-[[noreturn]] void failShortSource()
-{
-    throw CutError("The source file got shorter while it was being read.");
-}
+[[noreturn]] void failShortSource() { throw CutError("The source file got shorter while it was being read."); }
 
 bool kernelCopyUnsupported(int error)
 {
@@ -89,8 +80,8 @@ std::int64_t RangeCopier::copyThroughBuffer(std::int64_t sourceOffset, std::int6
 {
     if (!buffer_)
         buffer_ = std::make_unique<char[]>(kBufferSize);
-    const ssize_t got = calls_.pread(sourceFd_, buffer_.get(), static_cast<size_t>(std::min(length, kBufferSize)),
-                                     sourceOffset);
+    const ssize_t got =
+        calls_.pread(sourceFd_, buffer_.get(), static_cast<size_t>(std::min(length, kBufferSize)), sourceOffset);
     if (got < 0) {
         if (errno == EINTR)
             return 0;
@@ -99,8 +90,8 @@ std::int64_t RangeCopier::copyThroughBuffer(std::int64_t sourceOffset, std::int6
     if (got == 0)
         failShortSource();
     for (ssize_t done = 0; done < got;) {
-        const ssize_t put = calls_.pwrite(targetFd_, buffer_.get() + done, static_cast<size_t>(got - done),
-                                          targetOffset + done);
+        const ssize_t put =
+            calls_.pwrite(targetFd_, buffer_.get() + done, static_cast<size_t>(got - done), targetOffset + done);
         if (put < 0 && errno != EINTR)
             failWrite(errno);
         if (put == 0) // a disk that takes nothing would otherwise be asked for ever

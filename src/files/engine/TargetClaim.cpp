@@ -185,10 +185,7 @@ TargetClaim::~TargetClaim()
         ::unlinkat(folder_.get(), partial_.constData(), 0);
 }
 
-void TargetClaim::failCreate(int error) const
-{
-    failCreateAs(place_.shown, error);
-}
+void TargetClaim::failCreate(int error) const { failCreateAs(place_.shown, error); }
 
 // ".NAME.morvane-partial-XXXXXX", with NAME cut short where the whole would
 // pass the file system's limit on names.
@@ -284,14 +281,15 @@ void TargetClaim::claimNewName()
         return;
     }
     if (error != EEXIST)
-        error = ::renameat2(folder_.get(), partial_.constData(), folder_.get(), name, RENAME_NOREPLACE) == 0 ? 0
-                                                                                                            : errno;
+        error =
+            ::renameat2(folder_.get(), partial_.constData(), folder_.get(), name, RENAME_NOREPLACE) == 0 ? 0 : errno;
     if (error == EINVAL || error == ENOSYS) {
         // Neither: look, then rename. Only a file made in the instant
         // between the two could be lost.
         struct stat status {};
-        error = ::fstatat(folder_.get(), name, &status, AT_SYMLINK_NOFOLLOW) == 0 ? EEXIST
-                : ::renameat(folder_.get(), partial_.constData(), folder_.get(), name) == 0 ? 0 : errno;
+        error = ::fstatat(folder_.get(), name, &status, AT_SYMLINK_NOFOLLOW) == 0           ? EEXIST
+                : ::renameat(folder_.get(), partial_.constData(), folder_.get(), name) == 0 ? 0
+                                                                                            : errno;
     }
     if (error == EEXIST)
         throw taken();

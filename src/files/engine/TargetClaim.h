@@ -20,9 +20,9 @@ enum class CommitStep { Flushed, Named, FolderFlushed };
 
 // What a target name leads to.
 struct TargetPlace {
-    QByteArray shown;   // as the caller gave it, for messages
-    QByteArray folder;  // of the file that is written: a symlink's target's
-    QByteArray name;    // in folder
+    QByteArray shown;  // as the caller gave it, for messages
+    QByteArray folder; // of the file that is written: a symlink's target's
+    QByteArray name;   // in folder
     bool exists = false;
     struct stat status {}; // when it exists, the file it leads to
 };

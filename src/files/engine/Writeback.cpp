@@ -98,8 +98,8 @@ void Writeback::waitSome()
         confirmed_.pop_front();
     const double span = std::chrono::duration<double>(now - confirmed_.front().at).count();
     if (span > 0)
-        bytesPerSecond_ = std::min(static_cast<double>(flushed_ - confirmed_.front().flushed) / span,
-                                   2 * bytesPerSecond_);
+        bytesPerSecond_ =
+            std::min(static_cast<double>(flushed_ - confirmed_.front().flushed) / span, 2 * bytesPerSecond_);
 }
 
 } // namespace morvane

@@ -6,8 +6,8 @@
 // bytes on their way) ends soon.
 
 #include <chrono>
-#include <deque>
 #include <cstdint>
+#include <deque>
 #include <memory>
 
 namespace morvane {

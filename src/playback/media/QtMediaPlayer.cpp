@@ -45,10 +45,7 @@ void preferGStreamer()
     throw PlayerError(reason.toStdString());
 }
 
-[[noreturn]] void failErrno(int error)
-{
-    fail(QString::fromLocal8Bit(std::strerror(error)));
-}
+[[noreturn]] void failErrno(int error) { fail(QString::fromLocal8Bit(std::strerror(error))); }
 
 // The back end reports a missing or unreadable file only as a generic
 // state-change failure, so ask the system first.
@@ -140,8 +137,7 @@ void QtMediaPlayer::setFileName(const QStringList &files)
     // Naming the open file again only rewinds it: reloading would blank the
     // picture for nothing, and the back end still holds the file open even
     // if it has been renamed or moved since.
-    if (absolute == m_path && m_player->duration() > 0
-        && m_player->mediaStatus() != QMediaPlayer::InvalidMedia) {
+    if (absolute == m_path && m_player->duration() > 0 && m_player->mediaStatus() != QMediaPlayer::InvalidMedia) {
         m_player->stop();
         m_seekTargetMs = -1;
         return;
@@ -161,29 +157,26 @@ void QtMediaPlayer::setFileName(const QStringList &files)
     const std::uint64_t mark = programStreamMark();
     QString reason;
     bool refused = false;
-    const auto errors = QObject::connect(
-        m_player.get(), &QMediaPlayer::errorOccurred, m_player.get(),
-        [&](QMediaPlayer::Error, const QString &text) {
-            refused = true;
-            if (reason.isEmpty())
-                reason = text; // later messages are generic follow-ups
-        });
+    const auto errors = QObject::connect(m_player.get(), &QMediaPlayer::errorOccurred, m_player.get(),
+                                         [&](QMediaPlayer::Error, const QString &text) {
+                                             refused = true;
+                                             if (reason.isEmpty())
+                                                 reason = text; // later messages are generic follow-ups
+                                         });
     m_player->setSource(source);
     const auto loaded = [&] {
         const auto status = m_player->mediaStatus();
         return m_player->duration() > 0
                && (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia);
     };
-    bool inTime = waitFor([&] {
-        return refused || m_player->mediaStatus() == QMediaPlayer::InvalidMedia || loaded();
-    }, loadTimeoutMs);
+    bool inTime = waitFor([&] { return refused || m_player->mediaStatus() == QMediaPlayer::InvalidMedia || loaded(); },
+                          loadTimeoutMs);
     // The pipeline is shared between sources, and the trailing error of a
     // file refused just before can still arrive and mark this one invalid
     // too; a good file then loads regardless. Waiting a moment tells the
     // two apart, and for a bad file it lets its own trailing errors drain.
     if (inTime && !loaded())
-        inTime = waitFor(loaded, 300) || refused
-                 || m_player->mediaStatus() == QMediaPlayer::InvalidMedia;
+        inTime = waitFor(loaded, 300) || refused || m_player->mediaStatus() == QMediaPlayer::InvalidMedia;
     QObject::disconnect(errors);
 
     if (!inTime || !loaded()) {
@@ -198,10 +191,12 @@ void QtMediaPlayer::setFileName(const QStringList &files)
     // position, once their first picture is shown, and one that starts at 0
     // waits here for nothing.
     std::optional<std::int64_t> startNs;
-    waitFor([&] {
-        startNs = programStreamStartNs(file, mark);
-        return startNs || m_player->position() > 0;
-    }, originWaitMs);
+    waitFor(
+        [&] {
+            startNs = programStreamStartNs(file, mark);
+            return startNs || m_player->position() > 0;
+        },
+        originWaitMs);
     m_originMs = startNs ? *startNs / 1000000 : m_player->position();
     m_path = absolute;
 }

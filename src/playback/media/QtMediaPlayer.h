@@ -59,10 +59,10 @@ private:
 
     std::unique_ptr<QMediaPlayer> m_player;
     std::unique_ptr<QTemporaryDir> m_titleLinks; // while a title is open
-    QString m_path; // the open file, or a title's parts one per line
-    qint64 m_originMs = 0;      // backend position of the file's first picture
-    qint64 m_seekTargetMs = -1; // backend position the last seek asked for
-    double m_seekSeconds = 0;   // ... and the seconds it was asked in
+    QString m_path;                              // the open file, or a title's parts one per line
+    qint64 m_originMs = 0;                       // backend position of the file's first picture
+    qint64 m_seekTargetMs = -1;                  // backend position the last seek asked for
+    double m_seekSeconds = 0;                    // ... and the seconds it was asked in
 };
 
 // Opens the files (one, or a title's parts) with a player without picture or
@@ -70,9 +70,6 @@ private:
 // cannot be played. Works without a GUI: creates a QCoreApplication for the
 // call if the process has none.
 double readDuration(const QStringList &files);
-inline double readDuration(const QString &path)
-{
-    return readDuration(QStringList{path});
-}
+inline double readDuration(const QString &path) { return readDuration(QStringList{path}); }
 
 } // namespace morvane
