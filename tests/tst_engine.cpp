@@ -417,6 +417,8 @@ private slots:
             {"c\xef\xbf\xbd.vob", "clip:c\xfe.vob"});
         row("source not UTF-8, a sibling's name as text", "--duration 10 --start 2 --end 5 $'s\\xff' n.vob", 1,
             "The source file \"s\\xFF\" cannot be opened: No such file or directory.", {"s\xef\xbf\xbd"});
+        row("precise, a source named with an escape", "--precise --start 0 --end 5 $'o\\e[31mred' n.vob", 1,
+            "\"o\\x1B[31mred\" is not an MPEG program stream, so it cannot be cut precisely.", {"o\x1b[31mred"});
         row("source not UTF-8, no duration", "--start 2 --end 5 $'s\\xfe' n.vob", 2,
             "cannot read the duration of "
             "\"s\\xFE\": the media player cannot open a name that is not text; give it with --duration.",

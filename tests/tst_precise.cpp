@@ -428,7 +428,13 @@ private slots:
         QVERIFY(damaged.open() && damaged.write(all) == all.size() && damaged.flush()
                 && damaged.resize(size ? size : all.size()));
         FileByteSource bad(damaged.handle(), "damaged");
-        QCOMPARE(show(planPreciseClip(bad, start, end)), show(planOf(file, start, end)));
+        QString got;
+        try {
+            got = show(planPreciseClip(bad, start, end));
+        } catch (const std::exception &e) {
+            got = e.what();
+        }
+        QCOMPARE(got, show(planOf(file, start, end)));
         QVERIFY2(bad.bytesRead() < 2'000'000, qPrintable(QString("%1 bytes read").arg(bad.bytesRead())));
     }
 
