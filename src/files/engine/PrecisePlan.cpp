@@ -505,9 +505,11 @@ public:
     }
 
 private:
-    static std::optional<std::int64_t> earliestPts(std::optional<std::int64_t> first, std::optional<std::int64_t> from)
+    // The earliest time stamp, from the first one and how far before it it lies.
+    static std::optional<std::int64_t> earliestPts(std::optional<std::int64_t> firstPts,
+                                                   std::optional<std::int64_t> before)
     {
-        return first ? std::optional(*first + *from) : std::nullopt;
+        return firstPts ? std::optional(*firstPts + *before) : std::nullopt;
     }
 
     // Finds the first pack, tells a DVD title from a plain program stream,
