@@ -21,6 +21,7 @@
 #include <QTest>
 #include <fcntl.h>
 #include <functional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace morvane;
@@ -248,6 +249,9 @@ private slots:
         QTest::newRow("a folder") << "file://DIR"
                                   << "form"
                                   << "yes |  | Cannot open \"DIR\".\nIs a directory";
+        QTest::newRow("a named pipe") << "file://DIR/pipe.vob"
+                                      << "form"
+                                      << "yes |  | Cannot open \"DIR/pipe.vob\".\nIt is not a regular file";
         QTest::newRow("while saving") << "file://DIR/b.vob"
                                       << "saving"
                                       << "no |  | ";
@@ -263,6 +267,7 @@ private slots:
         QFETCH(QString, expected);
         Window w;
         w.player.refused << QFile::decodeName(w.path("b.vob"));
+        QVERIFY(!::mkfifo(w.path("pipe.vob").constData(), 0644)); // no writer: opening it to read would wait
         urls.replace("DIR", w.dir.path());
         QMimeData mime;
         QList<QUrl> list;

@@ -133,6 +133,8 @@ private slots:
         row("start at the last second: 2 bytes", {7, 3, 3, 4, true, 5, 2, 4'099, 4'096});
         row("start a byte past the end", {7, 3, 4, 5, true}, "file", "at or beyond the end");
         row("R = 0", {4'000, 5'000, 1, 7, true}, "file", "no byte rate");
+        row("marks out of order", {4'000, 5, 3, 3, true}, "file", "The start mark must come before the end mark.");
+        row("negative mark", {4'000, 5, -1, 3, true}, "file", "The marks cannot be negative.");
         row("sparse, beyond 4 GiB", model((5LL << 30) + 4'321, 5'000, 4'999, 5'000));
         row("sparse, buffered", model((5LL << 30) + 4'321, 5'000, 4'999, 5'000, false));
         QRandomGenerator random(20240611);
@@ -415,6 +417,8 @@ private slots:
             {"c\xef\xbf\xbd.vob", "clip:c\xfe.vob"});
         row("source not UTF-8, a sibling's name as text", "--duration 10 --start 2 --end 5 $'s\\xff' n.vob", 1,
             "The source file \"s\\xFF\" cannot be opened: No such file or directory.", {"s\xef\xbf\xbd"});
+        row("precise, a source named with an escape", "--precise --start 0 --end 5 $'o\\e[31mred' n.vob", 1,
+            "\"o\\x1B[31mred\" is not an MPEG program stream, so it cannot be cut precisely.", {"o\x1b[31mred"});
         row("source not UTF-8, no duration", "--start 2 --end 5 $'s\\xfe' n.vob", 2,
             "cannot read the duration of "
             "\"s\\xFE\": the media player cannot open a name that is not text; give it with --duration.",

@@ -10,8 +10,6 @@
 #include "files/engine/FileName.h"
 #include "state/TimeText.h"
 
-#include <QFile>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -142,7 +140,7 @@ std::int32_t durationSeconds(const Options &options)
         return 0; // the precise cut reads its times from the stream
     std::vector<std::string> paths;
     for (const QByteArray &source : options.sources) {
-        if (QFile::encodeName(QFile::decodeName(source)) != source)
+        if (!nameAsText(source))
             throw Refusal("cannot read the duration of " + quotedName(source)
                           + ": the media player cannot open a name that is not text; give it with --duration.");
         paths.push_back(source.toStdString());

@@ -54,7 +54,7 @@ void Form1::openSourceFile(QString path)
     try {
         exactFileName(path); // text that may stand for another file's bytes opens nothing
     } catch (const CutError &e) {
-        dialogs_.message(QStringLiteral("Cannot play \"%1\".\n%2").arg(path, QString::fromUtf8(e.what())));
+        tellCannotPlay(path, e);
         return;
     }
     const QStringList files = filesToOpen(path);
@@ -77,7 +77,7 @@ void Form1::openSourceFile(QString path)
             player_.setFileName(files);
         } catch (const PlayerError &e) {
             if (!unloaded_) // closed while loading: the program is ending
-                dialogs_.message(QStringLiteral("Cannot play \"%1\".\n%2").arg(path, QString::fromUtf8(e.what())));
+                tellCannotPlay(path, e);
             return;
         }
     }

@@ -113,7 +113,7 @@ void Form1::Command1_Click()
             showPlayCaption();
         }
     } catch (const PlayerError &e) {
-        tellPlayerFailed(e);
+        tellCannotPlay(state.SourceFile, e); // replaced by something unplayable, say
     } catch (const std::exception &e) {
         // A time overflowed: what was done stays done.
         endQuietly("Play/Pause", e);
@@ -130,17 +130,16 @@ void Form1::Command2_Click()
         T->stop();
         Label4->setText(ResetText);
     } catch (const PlayerError &e) {
-        tellPlayerFailed(e);
+        tellCannotPlay(state.SourceFile, e); // replaced by something unplayable, say
     } catch (const std::exception &e) {
         // The caption and timer stay as they were.
         endQuietly("Stop", e);
     }
 }
 
-void Form1::tellPlayerFailed(const PlayerError &e)
+void Form1::tellCannotPlay(const QString &path, const std::exception &e)
 {
-    // The file can no longer be played (replaced by something unplayable, say): one message per click, as Open.
-    dialogs_.message(QStringLiteral("Cannot play \"%1\".\n%2").arg(state.SourceFile, QString::fromUtf8(e.what())));
+    dialogs_.message(QStringLiteral("Cannot play \"%1\".\n%2").arg(path, QString::fromUtf8(e.what())));
 }
 
 } // namespace morvane

@@ -21,7 +21,7 @@ void Form1::markClicked(MarkerLine *line, int offset, std::int32_t &mark, ReadOu
     try {
         mark = RoundSeconds(player_.currentPosition());
         readOut->setText(FormatHms(mark));
-        if (state.StartSecond < state.EndSecond)
+        if (state.selectionValid())
             Label3->setText(FormatHms(state.EndSecond - state.StartSecond));
         else
             Label3->setText(ResetText);

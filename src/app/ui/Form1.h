@@ -122,7 +122,8 @@ private:
     // --- app/ui/Form1.cpp ---
     void buildControls(QWidget *video);
     void setEditingEnabled(bool enabled); // locked while a file loads or a clip is saved
-    void tellPlayerFailed(const PlayerError &e);
+    // The one "Cannot play" message: path, then the reason.
+    void tellCannotPlay(const QString &path, const std::exception &e);
     void openInBrowser(const QUrl &address);
     // Lets window events run for about ms milliseconds, or until the window
     // closes.

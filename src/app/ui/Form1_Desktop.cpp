@@ -2,6 +2,7 @@
 // or dropped on the window, keyboard shortcuts, and what assistive tools see.
 
 #include "app/ui/Form1.h"
+#include "files/engine/FileName.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -12,11 +13,6 @@
 #include <QShortcut>
 #include <QSysInfo>
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace morvane {
 
@@ -29,18 +25,6 @@ QAccessibleInterface *windowAccessible(const QString &className, QObject *object
     if (className == QLatin1String(Form1::staticMetaObject.className()))
         return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
     return nullptr;
-}
-
-// The system's reason why name cannot be read as a file; empty when it can.
-QString unreadable(const QByteArray &name)
-{
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
-    struct stat st {};
-    const bool directory = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-    ::close(fd);
-    return directory ? QString::fromLocal8Bit(std::strerror(EISDIR)) : QString();
 }
 
 bool namesThisMachine(const QString &host)
@@ -168,20 +152,22 @@ void Form1::openGivenFile(const QByteArray &localName)
 {
     if (unloaded_ || !Command4->isEnabled())
         return; // as a click on the disabled Open button
-    const QString path = QFile::decodeName(localName);
-    if (localName.contains('\0') || QFile::encodeName(path) != localName) {
+    const std::optional<QString> path = nameAsText(localName);
+    if (!path) {
         dialogs_.message(QStringLiteral("Cannot open \"%1\".\nIts name is not valid UTF-8, so Morvane cannot "
                                         "pass it on unchanged. Rename the file and try again.")
-                             .arg(path));
+                             .arg(QFile::decodeName(localName)));
         return;
     }
-    if (const QString reason = unreadable(localName); !reason.isEmpty()) {
-        dialogs_.message(QStringLiteral("Cannot open \"%1\".\n%2").arg(path, reason));
+    try {
+        requireReadableFile(localName);
+    } catch (const UnreadableFile &e) {
+        dialogs_.message(QStringLiteral("Cannot open \"%1\".\n%2").arg(*path, QString::fromUtf8(e.what())));
         return;
     }
     try {
         stopForOpen();
-        openSourceFile(path);
+        openSourceFile(*path);
     } catch (const std::exception &e) {
         // As after the dialog: what was done stays done.
         endQuietly("Open", e);

@@ -1,5 +1,7 @@
 #include "files/engine/ByteSource.h"
 
+#include "files/engine/FileName.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -10,9 +12,17 @@ namespace morvane {
 
 namespace {
 
+std::string quoted(const std::string &name) { return quotedName(QByteArray::fromStdString(name)); }
+
 [[noreturn]] void fail(const std::string &name, const char *what, int error)
 {
-    throw SourceReadError("Could not " + std::string(what) + " \"" + name + "\": " + std::strerror(error) + ".");
+    throw SourceReadError("Could not " + std::string(what) + " " + quoted(name) + ": " + std::strerror(error) + ".");
+}
+
+[[noreturn]] void ended(const std::string &name, std::int64_t after, std::int64_t size)
+{
+    throw SourceReadError(quoted(name) + " ended after " + std::to_string(after) + " bytes, not the "
+                          + std::to_string(size) + " it had.");
 }
 
 // Whole len bytes unless the file ends first; returns how many were read.
@@ -55,8 +65,7 @@ std::size_t FileByteSource::read(std::int64_t offset, void *buf, std::size_t len
     len = std::size_t(std::min<std::int64_t>(std::int64_t(len), size_ - offset));
     const std::size_t got = preadFully(fd_, offset, static_cast<char *>(buf), len, name_);
     if (got < len)
-        throw SourceReadError("\"" + name_ + "\" ended after " + std::to_string(offset + std::int64_t(got))
-                              + " bytes, not the " + std::to_string(size_) + " it had.");
+        ended(name_, offset + std::int64_t(got), size_);
     count(got);
     return got;
 }
@@ -93,8 +102,7 @@ std::size_t JoinedByteSource::read(std::int64_t offset, void *buf, std::size_t l
         if (want > 0) {
             const std::size_t got = preadFully(part.fd, at, static_cast<char *>(buf) + done, want, part.name);
             if (got < want)
-                throw SourceReadError("\"" + part.name + "\" ended after " + std::to_string(at + std::int64_t(got))
-                                      + " bytes, not the " + std::to_string(part.size) + " it had.");
+                ended(part.name, at + std::int64_t(got), part.size);
             done += got;
         }
         ++i;

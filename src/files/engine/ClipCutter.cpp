@@ -175,6 +175,15 @@ ClipPlan planPrecisely(const SourceParts &sources, const CutRequest &request, Cu
     return plan;
 }
 
+// Both ways of cutting take the marks as checked here.
+void checkMarks(const CutRequest &request)
+{
+    if (request.startSecond < 0 || request.endSecond < 0)
+        throw CutError("The marks cannot be negative.");
+    if (request.startSecond >= request.endSecond)
+        throw CutError("The start mark must come before the end mark.");
+}
+
 std::int64_t scaledProgress(const ClipPlan &plan, std::int64_t copied)
 {
     const double share = static_cast<double>(copied) / static_cast<double>(plan.length);
@@ -199,6 +208,7 @@ ClipCutter::ClipCutter(ProgressSink &progress, std::function<void()> letEventsRu
 CutResult ClipCutter::cut(const CutRequest &request)
 {
     cancelRequested_ = false;
+    checkMarks(request);
     const SourceParts sources(request.sources);
     CutResult result{0, 0, double(request.startSecond), double(request.endSecond)};
     const ClipPlan plan = request.method == CutMethod::Precise ? planPrecisely(sources, request, result)

@@ -55,8 +55,8 @@ struct ClipPlan {
     std::int64_t progressFinal = 0;   // 4096 per block
 };
 
-// Throws CutError when D is 0, the rate is 0, the marks are negative or not
-// in order, or the start lies at or past the source's end. A start of 0 cuts
+// For marks that ClipCutter::cut has checked. Throws CutError when D is 0,
+// the rate is 0, or the start lies at or past the source's end. A start of 0 cuts
 // from the first byte; otherwise the clip starts at 0-based S - 1 and holds
 // 4096 x N + 1 bytes, cut short at the source's end.
 ClipPlan planClip(std::int64_t sourceLength, std::int32_t durationSeconds, std::int32_t startSecond,

@@ -31,15 +31,12 @@ std::int64_t checkedProduct(std::int64_t a, std::int64_t b)
     return result;
 }
 
-void checkInputs(std::int64_t sourceLength, std::int32_t durationSeconds, std::int32_t startSecond,
-                 std::int32_t endSecond)
+void checkInputs(std::int64_t sourceLength, std::int32_t durationSeconds)
 {
-    if (durationSeconds < 0 || startSecond < 0 || endSecond < 0)
-        throw CutError("The duration and the marks cannot be negative.");
+    if (durationSeconds < 0)
+        throw CutError("The duration cannot be negative.");
     if (durationSeconds == 0)
         throw CutError("The duration is 0 seconds, so the source has no byte rate.");
-    if (startSecond >= endSecond)
-        throw CutError("The start mark must come before the end mark.");
     if (sourceLength < durationSeconds)
         throw CutError("The source has fewer bytes (" + std::to_string(sourceLength)
                        + ") than its duration has seconds (" + std::to_string(durationSeconds)
@@ -51,7 +48,7 @@ void checkInputs(std::int64_t sourceLength, std::int32_t durationSeconds, std::i
 ClipPlan planClip(std::int64_t sourceLength, std::int32_t durationSeconds, std::int32_t startSecond,
                   std::int32_t endSecond)
 {
-    checkInputs(sourceLength, durationSeconds, startSecond, endSecond);
+    checkInputs(sourceLength, durationSeconds);
 
     ClipPlan plan;
     plan.byteRate = sourceLength / durationSeconds;

@@ -32,6 +32,8 @@ struct NavPack {
     std::array<std::uint32_t, 19> bwda{}; // raw words, 0.5 s ... 120 s back
     std::uint32_t nextVobu = kNoVobu;
     std::uint32_t prevVobu = kNoVobu;
+
+    bool operator==(const NavPack &) const = default;
 };
 
 // How far fwda[i] looks ahead, in half-seconds; bwda[i] looks back by

@@ -3,8 +3,12 @@
 #include "files/engine/CutError.h"
 
 #include <QFile>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace morvane {
 
@@ -64,15 +68,40 @@ std::string quotedName(const QByteArray &name)
     return text + "\"";
 }
 
+std::optional<QString> nameAsText(const QByteArray &name)
+{
+    const QString text = QFile::decodeName(name);
+    if (name.contains('\0') || QFile::encodeName(text) != name)
+        return std::nullopt;
+    return text;
+}
+
 QByteArray exactFileName(const QString &name)
 {
     const QByteArray bytes = QFile::encodeName(name);
-    if (name.isEmpty() || QFile::decodeName(bytes) != name || name.contains(QChar::ReplacementCharacter)
-        || bytes.contains('\0'))
+    if (name.isEmpty() || nameAsText(bytes) != name || name.contains(QChar::ReplacementCharacter))
         throw CutError("The name " + quotedName(bytes)
                        + " cannot stand for one file exactly: "
                          "the file's true name holds bytes that are not text. Rename the file.");
     return bytes;
+}
+
+void requireReadableFile(const QByteArray &name)
+{
+    struct stat status {};
+    if (name.contains('\0'))
+        throw UnreadableFile(errnoText(ENOENT));
+    if (::stat(name.constData(), &status) != 0)
+        throw UnreadableFile(errnoText(errno));
+    if (S_ISDIR(status.st_mode))
+        throw UnreadableFile(errnoText(EISDIR));
+    if (!S_ISREG(status.st_mode))
+        throw UnreadableFile("It is not a regular file");
+    // Should the name lead to a FIFO by now, the open still returns at once.
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        throw UnreadableFile(errnoText(errno));
+    ::close(fd);
 }
 
 } // namespace morvane

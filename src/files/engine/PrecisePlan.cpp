@@ -1,7 +1,9 @@
 #include "files/engine/PrecisePlan.h"
 
 #include "files/engine/DvdPacks.h"
+#include "files/engine/FileName.h"
 
+#include <QByteArray>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +31,11 @@ constexpr std::size_t kLargestPack = 1 << 20;
 constexpr int kMaxHops = 64;
 constexpr std::int64_t kHalfSecond = kTicksPerSecond / 2;
 constexpr std::int64_t kJoinTolerance = 2 * 3600; // two frames between one VOB's end and the next's start
+// A VOBU lasts at most a second: this far, three seconds at a DVD's highest
+// rate, without a NAV pack means the stream has none, not that the first
+// few were damaged.
+constexpr std::int64_t kNavSearch = 4 << 20;
+constexpr std::size_t kProbe = 16 << 10; // holds a pack header wherever the stream has packs
 
 std::string secondsText(double seconds)
 {
@@ -51,11 +58,19 @@ struct Located {
     std::optional<Unit> next; // the unit after it; none: the stream ends first
 };
 
+std::string quoted(const ByteSource &source) { return quotedName(QByteArray::fromStdString(source.name())); }
+
 [[noreturn]] void timesJump(const ByteSource &source, std::int64_t offset)
 {
-    throw PlanError("The time stamps in \"" + source.name() + "\" start again part way through (near byte "
+    throw PlanError("The time stamps in " + quoted(source) + " start again part way through (near byte "
                     + std::to_string(offset)
                     + "), so a precise cut cannot tell which of the repeated times a mark means.");
+}
+
+// What was read once reads differently now: no plan made from both holds.
+[[noreturn]] void changed(const ByteSource &source)
+{
+    throw SourceReadError("The source " + quoted(source) + " changed while it was being read.");
 }
 
 // Forward reading through a sliding buffer, for walking packs of any size.
@@ -115,6 +130,14 @@ std::optional<dvd::PackContents> packAt(Window &window, std::int64_t offset)
     }
 }
 
+// A NAV pack is whole in its own 2048 bytes, even where damage follows it.
+bool navPackAt(Window &window, std::int64_t offset)
+{
+    std::size_t available = 0;
+    const std::uint8_t *p = window.at(offset, dvd::kPackSize, available);
+    return dvd::parseNavPack(p, available).has_value();
+}
+
 // The first offset in [from, limit) where a whole pack parses.
 std::optional<std::int64_t> packStart(Window &window, std::int64_t from, std::int64_t limit)
 {
@@ -132,11 +155,40 @@ std::optional<std::int64_t> packStart(Window &window, std::int64_t from, std::in
             o += std::int64_t(i);
             continue;
         }
-        if (packAt(window, o + std::int64_t(i)))
+        if (packAt(window, o + std::int64_t(i)) || navPackAt(window, o + std::int64_t(i)))
             return o + std::int64_t(i);
         o += std::int64_t(i) + 1; // a pack header start code, but not a pack
     }
     return std::nullopt;
+}
+
+// Where packs stop starting: the source's end, or, behind padding or other
+// bytes without packs, a bound found by halving over probes of kProbe
+// bytes, so that padding of any length costs a few reads.
+std::int64_t packsEnd(ByteSource &source, std::int64_t first)
+{
+    std::vector<std::uint8_t> probe(kProbe);
+    const auto holdsPack = [&](std::int64_t at) {
+        const std::size_t got = source.read(at, probe.data(), kProbe);
+        const bool atEnd = at + std::int64_t(got) >= source.size();
+        for (std::size_t i = 0; i + 4 <= got; ++i) {
+            dvd::PackContents pack;
+            if (probe[i] == 0 && probe[i + 1] == 0 && probe[i + 2] == 1 && probe[i + 3] == 0xBA
+                && (dvd::parsePack(&probe[i], got - i, atEnd, pack) != dvd::PackParse::Invalid
+                    || dvd::parseNavPack(&probe[i], got - i)))
+                return true;
+        }
+        return false;
+    };
+    std::int64_t hi = std::max(first, source.size() - std::int64_t(kProbe));
+    if (holdsPack(hi))
+        return source.size();
+    std::int64_t lo = first; // a pack starts in the probe at lo, none at or after hi
+    while (hi - lo > std::int64_t(kProbe)) {
+        const std::int64_t mid = lo + (hi - lo) / 2;
+        (holdsPack(mid) ? lo : hi) = mid;
+    }
+    return hi;
 }
 
 // 33-bit time stamps relative to origin, wrapping either way.
@@ -174,7 +226,16 @@ public:
     void setOrigin(std::uint32_t ptm) { origin_ = ptm; }
     std::int64_t time(const dvd::NavPack &nav) const { return std::uint32_t(nav.startPtm - origin_); }
     std::int64_t endTime(const dvd::NavPack &nav) const { return std::uint32_t(nav.endPtm - origin_); }
-    Unit unit(std::int64_t sector) { return {offsetOf(sector), time(*at(sector))}; }
+    Unit unit(std::int64_t sector) { return {offsetOf(sector), time(nav(sector))}; }
+
+    // The NAV pack at a sector already seen to hold one.
+    const dvd::NavPack &nav(std::int64_t sector)
+    {
+        const dvd::NavPack *found = at(sector);
+        if (!found)
+            changed(source_);
+        return *found;
+    }
 
     const dvd::NavPack *at(std::int64_t sector)
     {
@@ -337,10 +398,13 @@ bool followPointers(NavStream &navs, std::int64_t t, Unit &lo, std::optional<Uni
     std::int64_t guess = loSector + (hiSector - loSector) / 2;
     if (hi && hi->time > lo.time)
         guess = loSector + std::int64_t(double(t - lo.time) / double(hi->time - lo.time) * double(hiSector - loSector));
-    std::int64_t cur = *navs.backwardSector(std::clamp(guess, loSector, hiSector - 1), loSector);
+    const std::optional<std::int64_t> start = navs.backwardSector(std::clamp(guess, loSector, hiSector - 1), loSector);
+    if (!start)
+        return false;
+    std::int64_t cur = *start;
 
     for (int hop = 0; hop < kMaxHops; ++hop) {
-        const dvd::NavPack nav = *navs.at(cur);
+        const dvd::NavPack nav = navs.nav(cur);
         const std::int64_t s = navs.time(nav);
         if (navs.offsetOf(cur) < lo.offset || navs.offsetOf(cur) >= hiBound || s < lo.time || (hi && s >= hi->time))
             return false;
@@ -414,21 +478,16 @@ public:
 
     PreciseClip plan(std::int32_t startSecond, std::int32_t endSecond)
     {
-        if (startSecond < 0 || endSecond < 0)
-            throw PlanError("The marks cannot be negative.");
-        if (startSecond >= endSecond)
-            throw PlanError("The start mark must come before the end mark.");
         if (source_.size() == 0)
-            throw PlanError("\"" + source_.name() + "\" is empty, so it holds no video to cut.");
+            throw PlanError(quoted(source_) + " is empty, so it holds no video to cut.");
         open();
 
         const std::int64_t tStart = std::int64_t(startSecond) * kTicksPerSecond;
         const std::int64_t tEnd = std::int64_t(endSecond) * kTicksPerSecond;
         if (tStart >= streamEnd_)
             throw PlanError("The start mark (" + std::to_string(startSecond)
-                            + " s) lies at or past the end of the "
-                              "video in \""
-                            + source_.name() + "\" (" + secondsText(toSeconds(streamEnd_)) + " s).");
+                            + " s) lies at or past the end of the video in " + quoted(source_) + " ("
+                            + secondsText(toSeconds(streamEnd_)) + " s).");
         const Located start = locate(tStart);
         const Located end = locate(tEnd);
         const std::optional<Unit> stop = end.at.time >= tEnd ? std::optional<Unit>(end.at) : end.next;
@@ -441,11 +500,18 @@ public:
         clip.streamEnd = toSeconds(streamEnd_);
         clip.navPacks = navs_ != nullptr;
         if (clip.length <= 0)
-            throw PlanError("No picture of \"" + source_.name() + "\" starts between the marks.");
+            throw PlanError("No picture of " + quoted(source_) + " starts between the marks.");
         return clip;
     }
 
 private:
+    // The earliest time stamp, from the first one and how far before it it lies.
+    static std::optional<std::int64_t> earliestPts(std::optional<std::int64_t> firstPts,
+                                                   std::optional<std::int64_t> before)
+    {
+        return firstPts ? std::optional(*firstPts + *before) : std::nullopt;
+    }
+
     // Finds the first pack, tells a DVD title from a plain program stream,
     // and sets the timeline's origin and end.
     void open()
@@ -453,15 +519,20 @@ private:
         Window head(source_);
         const std::optional<std::int64_t> first = packStart(head, 0, kResyncLimit);
         if (!first)
-            throw PlanError("\"" + source_.name() + "\" is not an MPEG program stream, so it cannot be cut precisely.");
+            throw PlanError(quoted(source_) + " is not an MPEG program stream, so it cannot be cut precisely.");
         std::optional<std::int64_t> firstPts;
+        std::optional<std::int64_t> earliest; // of the video before the first NAV pack, from firstPts
         std::optional<Unit> firstSequence;
         int sequences = 0;
-        for (std::int64_t o = *first; o < source_.size() && o - *first < kHeadLimit && sequences < 2;) {
+        std::int64_t o = *first;
+        while (o < source_.size() && o - *first < kHeadLimit && sequences < 2) {
             std::size_t available = 0;
             const std::uint8_t *p = head.at(o, dvd::kPackSize, available);
             if (const auto nav = dvd::parseNavPack(p, available)) {
-                openNav(o, *nav);
+                navs_ = std::make_unique<NavStream>(source_, o % kSector);
+                if (!(navs_->nav(navs_->sectorOf(o)) == *nav))
+                    changed(source_);
+                openNav(Unit{*first, 0}, navs_->sectorOf(o), earliestPts(firstPts, earliest));
                 return;
             }
             const auto pack = packAt(head, o);
@@ -474,27 +545,79 @@ private:
             }
             if (pack->videoPts && !firstPts)
                 firstPts = pack->videoPts;
+            if (pack->videoPts)
+                earliest = std::min(earliest.value_or(0), relativePts(*pack->videoPts, *firstPts));
             if (pack->sequencePts && sequences++ == 0)
                 firstSequence = Unit{o, *pack->sequencePts};
             o += std::int64_t(pack->length);
         }
+        // Damage may have taken the first NAV packs but not the ones after:
+        // those are looked for on their grid, a sector's head at a time.
+        auto navs = std::make_unique<NavStream>(source_, *first % kSector);
+        if (const auto s = navs->forwardSector(navs->sectorOf(o), navs->sectorOf(o + kNavSearch))) {
+            navs_ = std::move(navs);
+            openNav(Unit{*first, 0}, *s, earliestPts(firstPts, earliest));
+            return;
+        }
         if (!firstSequence || !firstPts)
-            throw PlanError("\"" + source_.name() + "\" holds no MPEG video picture that a clip could start on.");
+            throw PlanError(quoted(source_) + " holds no MPEG video picture that a clip could start on.");
         openSequences(*firstPts, *firstSequence);
     }
 
-    void openNav(std::int64_t offset, const dvd::NavPack &firstNav)
+    // head is where the stream starts; earlierPts, the earliest video time
+    // stamp found before the first NAV pack, when damage took the packs of
+    // the VOBUs before it.
+    void openNav(Unit head, std::int64_t firstSector, std::optional<std::int64_t> earlierPts)
     {
-        navs_ = std::make_unique<NavStream>(source_, offset % kSector);
         NavStream &navs = *navs_;
-        navs.setOrigin(firstNav.startPtm);
-        const std::int64_t firstSector = navs.sectorOf(offset);
-        const std::int64_t lastSector = *navs.backwardSector(navs.sectors() - 1, firstSector);
+        const dvd::NavPack firstNav = navs.nav(firstSector);
+        const std::int64_t offset = navs.offsetOf(firstSector);
+        // Second 0 is the stream's first picture, whichever VOBU's NAV pack
+        // is the first one whole. A VOBU before it in this source (its
+        // NAV pack damaged) starts the stream; one that began in an
+        // earlier part of the title does not.
+        const auto previous = dvd::vobuTarget(firstSector, firstNav.prevVobu, false, navs.sectors());
+        const bool damagedBefore = previous && navs.offsetOf(*previous) + kSector > head.offset;
+        std::uint32_t origin = firstNav.startPtm;
+        if (damagedBefore && earlierPts) {
+            const std::uint32_t before = firstNav.startPtm - std::uint32_t(*earlierPts);
+            if (before > 0 && before <= 4 * kTicksPerSecond)
+                origin = std::uint32_t(*earlierPts);
+        }
+        navs.setOrigin(origin);
         first_ = navs.unit(firstSector);
-        last_ = navs.unit(lastSector);
-        streamEnd_ = navs.endTime(*navs.at(lastSector));
-        if (navs.at(firstSector)->vobId != navs.at(lastSector)->vobId)
-            checkJoins(firstSector, lastSector);
+        head_ = damagedBefore ? head : first_;
+        const std::int64_t end = packsEnd(source_, offset);
+        const std::optional<std::int64_t> lastSector = navs.backwardSector(navs.sectorOf(end - 1), firstSector);
+        if (!lastSector)
+            changed(source_);
+        last_ = navs.unit(*lastSector);
+        streamEnd_ = navs.endTime(navs.nav(*lastSector));
+        checkSectors(firstSector, *lastSector);
+        if (navs.nav(firstSector).vobId != navs.nav(*lastSector).vobId)
+            checkJoins(firstSector, *lastSector);
+    }
+
+    // A NAV pack names its own sector in the VOB set. One that names
+    // another sector than the first NAV pack leads to belongs to another
+    // run of the set, such as a second copy of the same VOB, whose times
+    // start again; halving finds where it begins.
+    void checkSectors(std::int64_t a, std::int64_t b)
+    {
+        NavStream &navs = *navs_;
+        const std::int64_t base = std::int64_t(navs.nav(a).lbn) - a;
+        const auto inLine = [&](std::int64_t s) { return std::int64_t(navs.nav(s).lbn) - s == base; };
+        if (inLine(b))
+            return;
+        while (true) {
+            const std::int64_t mid = a + (b - a) / 2;
+            std::optional<std::int64_t> m = navs.backwardSector(mid, a + 1);
+            if (!m)
+                m = navs.forwardSector(mid + 1, b);
+            if (!m)
+                timesJump(source_, navs.offsetOf(b));
+            (inLine(*m) ? a : b) = *m;
+        }
     }
 
     // Several VOBs in one file may each start their clock afresh; the
@@ -506,7 +629,7 @@ private:
         while (!pending.empty()) {
             const auto [from, to] = pending.back();
             pending.pop_back();
-            const dvd::NavPack &x = *navs.at(from), &y = *navs.at(to);
+            const dvd::NavPack x = navs.nav(from), y = navs.nav(to);
             const std::int64_t mid = from + (to - from) / 2;
             std::optional<std::int64_t> m = navs.backwardSector(mid, from + 1);
             if (!m)
@@ -516,7 +639,7 @@ private:
                     timesJump(source_, navs.offsetOf(to));
                 continue;
             }
-            const std::uint16_t id = navs.at(*m)->vobId;
+            const std::uint16_t id = navs.nav(*m).vobId;
             if (id < x.vobId || id > y.vobId)
                 timesJump(source_, navs.offsetOf(*m));
             if (id != x.vobId)
@@ -529,17 +652,17 @@ private:
     void openSequences(std::int64_t originPts, Unit firstSequence)
     {
         sequences_ = std::make_unique<SequenceStream>(source_, originPts);
-        first_ = {firstSequence.offset, relativePts(firstSequence.time, originPts)};
+        first_ = head_ = {firstSequence.offset, relativePts(firstSequence.time, originPts)};
         // The stream ends one frame after its latest picture.
         Window &window = sequences_->window();
+        const std::int64_t end = packsEnd(source_, first_.offset);
         std::int64_t latest = first_.time;
         int rate = 0;
-        std::optional<std::int64_t> o =
-            packStart(window, std::max(first_.offset, source_.size() - kTailBytes), source_.size());
-        while (o && *o < source_.size()) {
+        std::optional<std::int64_t> o = packStart(window, std::max(first_.offset, end - kTailBytes), end);
+        while (o && *o < end) {
             const auto pack = packAt(window, *o);
             if (!pack) {
-                o = packStart(window, *o + 1, source_.size());
+                o = packStart(window, *o + 1, end);
                 continue;
             }
             if (pack->videoPts)
@@ -554,6 +677,9 @@ private:
 
     Located locate(std::int64_t t)
     {
+        if (t < first_.time && head_.offset != first_.offset)
+            return {head_, first_};
+        t = std::max(t, first_.time);
         if (navs_) {
             if (last_.time <= t)
                 return {last_, std::nullopt};
@@ -565,8 +691,6 @@ private:
                 return found;
             return bracketSearch(source_, *navs_, t, lo, hi, hiBound, hi ? hi->time : streamEnd_);
         }
-        if (t < first_.time)
-            return {first_, sequences_->forward(first_.offset + 1, source_.size())};
         return bracketSearch(source_, *sequences_, t, first_, std::nullopt, source_.size(), streamEnd_);
     }
 
@@ -574,6 +698,7 @@ private:
     PlanOptions options_;
     std::unique_ptr<NavStream> navs_;
     std::unique_ptr<SequenceStream> sequences_;
+    Unit head_; // where a clip from second 0 starts
     Unit first_;
     Unit last_;
     std::int64_t streamEnd_ = 0;

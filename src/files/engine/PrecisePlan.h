@@ -35,12 +35,13 @@ struct PlanOptions {
     bool useSearchPointers = true;
 };
 
-// Marks are whole seconds on the stream's timeline. The clip starts at the
-// last VOBU that starts at or before startSecond and ends just before the
-// first VOBU that starts at or after endSecond, or at the source's end.
-// Throws PlanError for marks out of order or past the end, for a source that
-// is not an MPEG program stream, and for time stamps that start again part
-// way; SourceReadError when reading fails.
+// Marks are whole seconds on the stream's timeline, in order (ClipCutter::cut
+// checks them). The clip starts at the last VOBU that starts at or before
+// startSecond and ends just before the first VOBU that starts at or after
+// endSecond, or at the source's end. Throws PlanError for marks past the
+// end, for a source that is not an MPEG program stream, and for time stamps
+// that start again part way; SourceReadError when reading fails or the
+// source reads differently from one read to the next.
 PreciseClip planPreciseClip(ByteSource &source, std::int32_t startSecond, std::int32_t endSecond,
                             const PlanOptions &options = {});
 

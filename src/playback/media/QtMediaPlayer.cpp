@@ -1,5 +1,6 @@
 #include "playback/media/QtMediaPlayer.h"
 
+#include "files/engine/FileName.h"
 #include "playback/media/ProgramStreamSeek.h"
 
 #include <QAudioDevice>
@@ -51,16 +52,11 @@ void preferGStreamer()
 // state-change failure, so ask the system first.
 void requirePlayableFile(const QString &path)
 {
-    const QByteArray name = QFile::encodeName(path);
-    struct stat status {};
-    if (::stat(name.constData(), &status) != 0)
-        failErrno(errno);
-    if (S_ISDIR(status.st_mode))
-        failErrno(EISDIR);
-    if (!S_ISREG(status.st_mode))
-        fail(QStringLiteral("It is not a regular file"));
-    if (::access(name.constData(), R_OK) != 0)
-        failErrno(errno);
+    try {
+        requireReadableFile(QFile::encodeName(path));
+    } catch (const UnreadableFile &e) {
+        fail(QString::fromUtf8(e.what()));
+    }
 }
 
 // The back end's split-file source takes a pattern, and VTS_01_*.VOB would
