@@ -79,13 +79,15 @@ public:
     {
         if (names.isEmpty())
             throw CutError("No source file was given.");
+        std::vector<std::int64_t> sizes;
         for (const QByteArray &name : names) {
-            parts_.push_back({name, openSource(name), size_});
-            size_ += parts_.back().opened.status.st_size;
+            parts_.push_back({name, openSource(name)});
+            sizes.push_back(parts_.back().opened.status.st_size);
         }
+        table_ = wholeParts(sizes);
     }
 
-    std::int64_t size() const { return size_; }
+    std::int64_t size() const { return table_.size(); }
     const OpenSource &first() const { return parts_.front().opened; }
 
     // Each part is the source that the target may not be. The first is
@@ -101,21 +103,17 @@ public:
         std::vector<SourcePart> pieces;
         for (const Part &part : parts_)
             pieces.push_back({part.opened.fd.get(), part.opened.status.st_size, part.name.toStdString()});
-        return std::make_unique<JoinedByteSource>(std::move(pieces));
+        return std::make_unique<JoinedByteSource>(std::move(pieces), table_);
     }
 
-    // Copies a range of the stream, a part at a time, each in the kernel where
+    // Copies a range of the stream, a run at a time, each in the kernel where
     // it can be.
     void copy(Copiers &copiers, std::int64_t from, std::int64_t to, std::int64_t length) const
     {
-        for (std::size_t i = 0; i < parts_.size() && length > 0; ++i) {
-            const std::int64_t end = parts_[i].start + parts_[i].opened.status.st_size;
-            if (from >= end)
-                continue;
-            const std::int64_t piece = std::min(length, end - from);
-            copiers[i]->copy(from - parts_[i].start, to, piece);
-            from += piece, to += piece, length -= piece;
-        }
+        table_.visit(from, length, [&](const Extent &extent, std::int64_t at, std::int64_t piece) {
+            copiers[extent.part]->copy(at, to, piece);
+            to += piece;
+        });
     }
 
     Copiers copiers(int targetFd, bool inKernel, const CopyCalls &calls) const
@@ -145,10 +143,9 @@ private:
     struct Part {
         QByteArray name;
         OpenSource opened;
-        std::int64_t start; // where the part begins in the stream
     };
     std::vector<Part> parts_;
-    std::int64_t size_ = 0;
+    ExtentTable table_;
 };
 
 namespace {
