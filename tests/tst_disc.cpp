@@ -220,6 +220,7 @@ private slots:
         const VideoTimes times = videoTimes(dir.filePath("title.vob"));
         QCOMPARE(times.first, seconds(title.timeline().firstTimeStamp()));
         QVERIFY2(times.widestGap < 0.5, qPrintable(QString::number(times.widestGap)));
+        QCOMPARE(times.decodingSteppedBack, 0);
         QVERIFY(std::abs(times.last - times.first - seconds(title.timeline().durationTicks())) < 0.5);
         QCOMPARE(firstPicture(dir.filePath("title.vob")).source, firstSource);
     }
@@ -277,6 +278,9 @@ private slots:
                  qPrintable(QString::number(picture.second)));
         const VideoTimes times = videoTimes(dir.filePath("clip.vob"));
         QVERIFY2(times.widestGap < 0.5, qPrintable(QString::number(times.widestGap)));
+        QCOMPARE(times.decodingSteppedBack, 0);
+        if (method == Cut::Precise)
+            QVERIFY(result.startTime <= from && to <= result.endTime);
         if (method != Cut::ByteRate)
             QVERIFY(std::abs(times.last - times.first - (result.endTime - result.startTime)) < 0.5);
         QByteArray vobSet;

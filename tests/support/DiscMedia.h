@@ -41,26 +41,35 @@ inline Picture firstPicture(const QString &file)
     return {(top - 40 + 20) / 40, (bottom - 16 + 3) / 6};
 }
 
-// The video's presentation times as ffprobe reads them, in order.
+// The video's presentation times as ffprobe reads them, in order, and how
+// often its decoding times go backwards in the file.
 struct VideoTimes {
     double first = 0;
     double last = 0;
     double widestGap = 0;
+    int decodingSteppedBack = 0;
 };
 
 inline VideoTimes videoTimes(const QString &file)
 {
     QList<double> times;
-    const QByteArray out = run("ffprobe", {"-v", "quiet", "-select_streams", "v:0", "-show_entries", "packet=pts_time",
-                                           "-of", "csv=p=0", file});
+    VideoTimes result;
+    double lastDts = -1;
+    const QByteArray out = run("ffprobe", {"-v", "quiet", "-select_streams", "v:0", "-show_entries",
+                                           "packet=pts_time,dts_time", "-of", "csv=p=0", file});
     for (const QByteArray &line : out.split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split(',');
         bool ok = false;
-        const double t = line.trimmed().toDouble(&ok);
+        const double pts = fields[0].toDouble(&ok);
         if (ok)
-            times << t;
+            times << pts;
+        const double dts = fields.value(1).toDouble(&ok);
+        if (ok && dts < lastDts)
+            ++result.decodingSteppedBack;
+        if (ok)
+            lastDts = dts;
     }
     std::sort(times.begin(), times.end());
-    VideoTimes result;
     if (times.isEmpty())
         return result;
     result.first = times.first();

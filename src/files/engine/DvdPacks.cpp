@@ -204,6 +204,15 @@ std::int64_t shifted(std::int64_t value, std::int64_t ticks)
     return ((value + ticks) % kTimeStampWrap + kTimeStampWrap) % kTimeStampWrap;
 }
 
+// A DTS has the prefix 0001 where a PTS has 0010 or 0011; both have these.
+bool hasMarkers(const std::uint8_t *p) { return (p[0] & 1) && (p[2] & 1) && (p[4] & 1); }
+
+std::int64_t readStamp(const std::uint8_t *p)
+{
+    return std::int64_t(p[0] >> 1 & 7) << 30 | std::int64_t(p[1]) << 22 | std::int64_t(p[2] >> 1) << 15
+           | std::int64_t(p[3]) << 7 | std::int64_t(p[4] >> 1);
+}
+
 // The 33-bit time stamp of a PES header at p, its prefix and marker bits kept.
 void writePts(std::uint8_t *p, std::int64_t v)
 {
@@ -252,8 +261,8 @@ void shiftTimeStamps(std::uint8_t *p, std::size_t n, std::int64_t ticks)
             const unsigned flags = packet[7] >> 6;
             if ((flags & 2) && packet[8] >= 5 && readPts(packet + 9))
                 writePts(packet + 9, shifted(*readPts(packet + 9), ticks));
-            if (flags == 3 && packet[8] >= 10 && readPts(packet + 14))
-                writePts(packet + 14, shifted(*readPts(packet + 14), ticks));
+            if (flags == 3 && packet[8] >= 10 && hasMarkers(packet + 14))
+                writePts(packet + 14, shifted(readStamp(packet + 14), ticks));
         }
         at += length;
     }
