@@ -59,6 +59,14 @@ CliRun runCut(const QStringList &arguments)
 
 double seconds(std::int64_t ticks) { return double(ticks) / 90000.0; }
 
+// The SCR base of the MPEG-2 pack header at byte at.
+std::int64_t scr(const QByteArray &bytes, qsizetype at)
+{
+    const auto b = [&](int i) { return std::int64_t(quint8(bytes[at + i])); };
+    return (b(4) >> 3 & 7) << 30 | (b(4) & 3) << 28 | b(5) << 20 | (b(6) >> 3) << 15 | (b(6) & 3) << 13 | b(7) << 5
+           | b(8) >> 3;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(TitleShape)
@@ -210,6 +218,10 @@ private slots:
             at += std::int64_t(got);
         }
         QCOMPARE(whole.size(), stream.size());
+        // The system clock moves with the pictures: at a VOB ID boundary it
+        // steps back only by the new VOB ID's lead over its first picture.
+        for (qsizetype at = 2048; at < whole.size(); at += 2048)
+            QVERIFY2(scr(whole, at) > scr(whole, at - 2048) - 45000, qPrintable(QString("pack at %1").arg(at)));
         for (const std::int64_t at : {std::int64_t(1), stream.size() / 2 + 3, stream.size() - 5000}) {
             QByteArray piece(4099, '\0');
             const std::size_t got = stream.read(at, piece.data(), std::size_t(piece.size()));
