@@ -115,6 +115,27 @@ public:
         }
     }
 
+    // Takes the files as a VOB without its tables whose VOB IDs start their
+    // time stamps again, when they are one: the stream is then its VOB IDs in
+    // file order. False for anything else, which is left as it was.
+    bool enterVobIds()
+    {
+        try {
+            const std::unique_ptr<ByteSource> file = vobSet();
+            const std::optional<DiscTitle> title = looseTitle(*file);
+            if (!title)
+                return false;
+            auto timeline = std::make_shared<TitleTimeline>(*title, *file);
+            table_ = timeline->streamTable(table_);
+            timeline_ = std::move(timeline);
+            return true;
+        } catch (const TitleError &) {
+            return false; // the planner of plain streams says what is wrong
+        } catch (const SourceReadError &e) {
+            throw CutError(e.what());
+        }
+    }
+
     std::int64_t size() const { return table_.size(); }
     const OpenSource &first() const { return parts_.front().opened; }
     // The title's time line, or null for files.
@@ -255,7 +276,8 @@ ClipPlan planTitle(const SourceParts &sources, const CutRequest &request, CutRes
 {
     const TitleTimeline &timeline = *sources.timeline();
     const DiscTitle &title = timeline.title();
-    const std::string name = "Title " + std::to_string(title.number);
+    const std::string name =
+        title.number > 0 ? "Title " + std::to_string(title.number) : quotedName(request.sources.front());
     TitlePlace start;
     TitlePlace end;
     if (request.firstChapter > 0) {
@@ -351,7 +373,7 @@ CutResult ClipCutter::cut(const CutRequest &request)
         plan = request.method == CutMethod::Precise || request.firstChapter > 0 ? planTitle(sources, request, result)
                                                                                 : planTitleByRate(sources, request);
     else if (request.method == CutMethod::Precise)
-        plan = planPrecisely(sources, request, result);
+        plan = sources.enterVobIds() ? planTitle(sources, request, result) : planPrecisely(sources, request, result);
     else
         plan = planClip(sources.size(), request.durationSeconds, request.startSecond, request.endSecond);
     sources.shiftTimeFrom(plan.offset);

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -53,6 +54,9 @@ public:
     // the first and the last NAV pack of every cell. Throws TitleError,
     // SourceReadError.
     TitleTimeline(const DiscTitle &title, const DiscTitleSet &set, ByteSource &vobSet);
+    // A title made by looseTitle: its VOBUs are found by searching the
+    // file's sectors for NAV packs, as it has no VOBU address map.
+    TitleTimeline(const DiscTitle &title, ByteSource &file);
 
     const DiscTitle &title() const { return title_; }
     const std::vector<TitleSpan> &spans() const { return spans_; }
@@ -74,14 +78,26 @@ public:
     std::size_t spanAt(std::int64_t offset) const;
 
 private:
+    void measure(ByteSource &vobSet);
     std::int64_t vobuStartPtm(std::size_t vobu, ByteSource &vobSet) const;
     dvd::NavPack navPack(std::uint32_t sector, ByteSource &vobSet) const;
+    // The last VOBU of the span that starts by elapsed ticks, by NAV packs.
+    std::uint32_t searchSectors(const TitleSpan &span, std::int64_t elapsed, ByteSource &vobSet) const;
 
     DiscTitle title_;
     std::vector<std::uint32_t> vobuStarts_;
     std::vector<TitleSpan> spans_;
     std::int64_t size_ = 0;
+    bool loose_ = false;
 };
+
+// A VOB file read without its tables, or the files given read as one, whose
+// VOB IDs each start their time stamps again: a title (number 0) of one cell
+// per VOB ID, in file order. Finds where the VOB IDs change by a binary
+// search on the NAV packs, without reading the whole file. Nothing when the
+// NAV packs at its two ends have the same VOB ID, or none are found there.
+// Throws SourceReadError.
+std::optional<DiscTitle> looseTitle(ByteSource &file);
 
 // The title stream, random-access. shiftFrom sets whose time stamps are left
 // as they are: those of the span holding that offset, so that a clip from
