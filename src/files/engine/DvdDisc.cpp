@@ -360,6 +360,11 @@ Disc openDisc(const QByteArray &path)
         throw DiscError(quotedName(path)
                         + " is not a DVD folder: it is neither a VIDEO_TS folder, nor holds one, "
                           "nor is a file in one.");
+    if (findEntry(folder, "VIDEO_TS.IFO").isEmpty() && findEntry(folder, "VIDEO_TS.BUP").isEmpty())
+        throw DiscError("The table of titles " + quotedName(joined(folder, "VIDEO_TS.IFO")) + " is missing.");
+    // libdvdread looks for the tables in a folder of that name only.
+    if (baseName(folder).compare("VIDEO_TS", Qt::CaseInsensitive) != 0)
+        throw DiscError("The DVD tables in " + quotedName(folder) + " can be read only from a folder named VIDEO_TS.");
     return DiscReader(folder).read();
 }
 
