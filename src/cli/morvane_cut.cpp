@@ -1,12 +1,15 @@
 // morvane-cut: the window's cutting engine on the command line.
 //
 //   morvane-cut [--precise] [--duration SECONDS] --start START --end END [--force] SOURCE... TARGET
+//   morvane-cut --title N [--precise] (--start START --end END | --chapters A[-B]) [--force] DVD TARGET
+//   morvane-cut --list DVD
 //
 // Exit status: 0 when the clip is complete, 1 when the cut failed, 2 when the
 // command was refused before any cut, 130 when interrupted.
 
 #include "cli/DurationModule.h"
 #include "files/engine/ClipCutter.h"
+#include "files/engine/DvdDisc.h"
 #include "files/engine/FileName.h"
 #include "state/TimeText.h"
 
@@ -34,7 +37,13 @@ const char kUsage[] =
     "player reads it from SOURCE. With --precise the clip runs from the DVD navigation\n"
     "pack at or before START to the one at or after END, and no duration is needed.\n"
     "Several SOURCEs (the VTS_xx_1.VOB .. parts of a DVD title) are read as one stream\n"
-    "in the order given. --force replaces an existing TARGET, if it is a file.\n";
+    "in the order given. --force replaces an existing TARGET, if it is a file.\n"
+    "\n"
+    "usage: morvane-cut --title N [--precise] (--start START --end END | --chapters A[-B]) [--force] DVD TARGET\n"
+    "       morvane-cut --list DVD\n"
+    "DVD is a folder that holds VIDEO_TS, the VIDEO_TS folder, or a file in it. --title cuts\n"
+    "title N of its tables, the marks in title time; --chapters cuts chapters A to B (or A\n"
+    "alone) whole, from the first VOBU of A to the end of B. --list prints one line per title.\n";
 
 // A command line that asks for something this tool will not do.
 class Refusal : public std::runtime_error {
@@ -51,14 +60,18 @@ struct Options {
     bool force = false;
     bool precise = false;
     bool help = false;
+    bool list = false;
+    std::optional<std::int32_t> title;
+    std::optional<std::int32_t> firstChapter;
+    std::optional<std::int32_t> lastChapter;
 };
 
-std::int32_t parseSeconds(const std::string &name, const std::string &text)
+std::int32_t parseWhole(const std::string &name, const std::string &text, const std::string &wanted)
 {
     const bool negative = !text.empty() && text[0] == '-';
     std::string digits = negative ? text.substr(1) : text;
     if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
-        throw Refusal(name + " wants whole seconds, not " + quotedName(QByteArray::fromStdString(text)) + ".");
+        throw Refusal(name + " wants " + wanted + ", not " + quotedName(QByteArray::fromStdString(text)) + ".");
     if (negative)
         throw Refusal(name + " cannot be negative.");
     digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size() - 1)); // 007 is 7
@@ -67,11 +80,35 @@ std::int32_t parseSeconds(const std::string &name, const std::string &text)
     return static_cast<std::int32_t>(std::stoll(digits));
 }
 
-// "--name value" or "--name=value"; returns false when arg is not --name.
-bool takeValue(const std::string &name, const std::string &arg, int &i, int argc, char **argv,
-               std::optional<std::int32_t> &into)
+std::int32_t parseSeconds(const std::string &name, const std::string &text)
 {
-    std::string value;
+    return parseWhole(name, text, "whole seconds");
+}
+
+// A title or chapter number, from 1.
+std::int32_t parseNumber(const std::string &name, const std::string &text)
+{
+    const std::int32_t number = parseWhole(name, text, "a number from 1");
+    if (number < 1)
+        throw Refusal(name + " wants a number from 1, not 0.");
+    return number;
+}
+
+// "A" or "A-B".
+void parseChapters(const std::string &text, Options &options)
+{
+    const std::size_t dash = text.find('-', 1);
+    options.firstChapter = parseNumber("--chapters", text.substr(0, dash));
+    options.lastChapter =
+        dash == std::string::npos ? *options.firstChapter : parseNumber("--chapters", text.substr(dash + 1));
+    if (*options.lastChapter < *options.firstChapter)
+        throw Refusal("--chapters wants the first chapter before the last, not "
+                      + quotedName(QByteArray::fromStdString(text)) + ".");
+}
+
+// "--name value" or "--name=value"; returns false when arg is not --name.
+bool takeText(const std::string &name, const std::string &arg, int &i, int argc, char **argv, std::string &value)
+{
     if (arg == name) {
         if (i + 1 >= argc)
             throw Refusal(name + " needs a value.");
@@ -81,6 +118,15 @@ bool takeValue(const std::string &name, const std::string &arg, int &i, int argc
     } else {
         return false;
     }
+    return true;
+}
+
+bool takeValue(const std::string &name, const std::string &arg, int &i, int argc, char **argv,
+               std::optional<std::int32_t> &into)
+{
+    std::string value;
+    if (!takeText(name, arg, i, argc, argv, value))
+        return false;
     into = parseSeconds(name, value);
     return true;
 }
@@ -109,6 +155,12 @@ Options parseOptions(int argc, char **argv)
             options.precise = true;
         } else if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--list") {
+            options.list = true;
+        } else if (std::string value; takeText("--title", arg, i, argc, argv, value)) {
+            options.title = parseNumber("--title", value);
+        } else if (takeText("--chapters", arg, i, argc, argv, value)) {
+            parseChapters(value, options);
         } else if (!takeValue("--duration", arg, i, argc, argv, options.duration)
                    && !takeValue("--start", arg, i, argc, argv, options.start)
                    && !takeValue("--end", arg, i, argc, argv, options.end)) {
@@ -117,12 +169,27 @@ Options parseOptions(int argc, char **argv)
     }
     if (options.help)
         return options;
-    if (!options.start || !options.end)
+    if (options.list) {
+        if (paths.size() != 1)
+            throw Refusal("--list takes one DVD folder or file in it, got " + std::to_string(paths.size())
+                          + " path(s).");
+        options.sources = {paths.front()};
+        return options;
+    }
+    if (options.firstChapter && !options.title)
+        throw Refusal("--chapters needs --title.");
+    if (options.firstChapter && (options.start || options.end))
+        throw Refusal("give either --chapters or --start and --end, not both.");
+    if (!options.firstChapter && (!options.start || !options.end))
         throw Refusal("--start and --end are required.");
     if (paths.size() < 2)
         throw Refusal("expected SOURCE and TARGET, got " + std::to_string(paths.size()) + " path(s).");
     options.sources = QByteArrayList(paths.begin(), paths.end() - 1);
     options.target = paths.back();
+    if (options.title && options.sources.size() != 1)
+        throw Refusal("--title takes one SOURCE, the DVD folder or a file in it.");
+    if (options.firstChapter)
+        return options;
     if (*options.start >= *options.end)
         throw Refusal("the start (" + std::to_string(*options.start) + ") must be less than the end ("
                       + std::to_string(*options.end) + ").");
@@ -136,8 +203,8 @@ std::int32_t durationSeconds(const Options &options)
 {
     if (options.duration)
         return *options.duration;
-    if (options.precise)
-        return 0; // the precise cut reads its times from the stream
+    if (options.precise || options.title)
+        return 0; // the precise cut reads its times from the stream, a title from its tables
     std::vector<std::string> paths;
     for (const QByteArray &source : options.sources) {
         if (!nameAsText(source))
@@ -158,7 +225,8 @@ std::int32_t durationSeconds(const Options &options)
 void refuseTarget(const Options &options)
 {
     try {
-        if (inspectTarget(options.sources, options.target) == TargetState::File && !options.force)
+        if (inspectTarget(options.sources, options.target, options.title.value_or(0)) == TargetState::File
+            && !options.force)
             throw Refusal(quotedName(options.target) + " already exists; add --force to replace it.");
     } catch (const TargetRefused &e) {
         throw Refusal(e.what());
@@ -251,6 +319,21 @@ int fail(TerminalBar *bar, const std::string &message, int status)
     return status;
 }
 
+// "1  0:08.00  2 chapters  audio en AC-3 2ch, fr AC-3 6ch"
+void listTitles(const QByteArray &path)
+{
+    const Disc disc = openDisc(path);
+    for (const DiscTitle &title : disc.titles) {
+        std::string audio;
+        for (const DiscAudio &stream : title.audio)
+            audio += (audio.empty() ? "" : ", ") + (stream.language.empty() ? "" : stream.language + " ")
+                     + stream.format + " " + std::to_string(stream.channels) + "ch";
+        std::printf("%d  %s  %zu chapter%s  %s\n", title.number, ticksText(title.durationTicks).c_str(),
+                    title.chapters.size(), title.chapters.size() == 1 ? "" : "s",
+                    audio.empty() ? "no audio" : ("audio " + audio).c_str());
+    }
+}
+
 int run(int argc, char **argv, TerminalBar *bar)
 {
     const Options options = parseOptions(argc, argv);
@@ -258,14 +341,21 @@ int run(int argc, char **argv, TerminalBar *bar)
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (options.list) {
+        listTitles(options.sources.front());
+        return 0;
+    }
     refuseTarget(options);
-    const CutRequest request{options.sources,
-                             options.target,
-                             durationSeconds(options),
-                             *options.start,
-                             *options.end,
-                             options.force ? Replace::Allowed : Replace::Never,
-                             options.precise ? CutMethod::Precise : CutMethod::ByteRate};
+    CutRequest request{options.sources,
+                       options.target,
+                       durationSeconds(options),
+                       options.start.value_or(0),
+                       options.end.value_or(0),
+                       options.force ? Replace::Allowed : Replace::Never,
+                       options.precise ? CutMethod::Precise : CutMethod::ByteRate};
+    request.title = options.title.value_or(0);
+    request.firstChapter = options.firstChapter.value_or(0);
+    request.lastChapter = options.lastChapter.value_or(0);
 
     Progress progress(bar);
     ClipCutter cutter(progress, [&cutter] {
@@ -286,7 +376,7 @@ int run(int argc, char **argv, TerminalBar *bar)
         bar->finish();
         bar->endLine();
     }
-    if (options.precise)
+    if (options.precise || options.firstChapter)
         std::fprintf(stderr, "morvane-cut: the clip covers %.2f s to %.2f s, %lld bytes.\n", clip.startTime,
                      clip.endTime, static_cast<long long>(clip.length));
     return 0;

@@ -36,7 +36,7 @@ grep -q '^cut a time range out of a DVD video file$' <<<"${summary%%$'\n'*}" \
 # Depends: the plug-ins by name, the libraries as dpkg-shlibdeps found them.
 depends=$(field Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//')
 for p in gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad \
-         gstreamer1.0-plugins-ugly gstreamer1.0-libav libc6 libstdc++6 libqt6core6 libqt6widgets6 \
+         gstreamer1.0-plugins-ugly gstreamer1.0-libav libc6 libstdc++6 libqt6core6 libqt6widgets6 libdvdread8 \
          libqt6multimedia6 libqt6multimediawidgets6 libqt6webenginewidgets6; do
   if grep -qx "$p" <<<"$depends"; then echo "ok   depends on $p"; else echo "MISSING dependency $p"; fail=1; fi
 done

@@ -70,12 +70,55 @@ std::size_t FileByteSource::read(std::int64_t offset, void *buf, std::size_t len
     return got;
 }
 
-JoinedByteSource::JoinedByteSource(std::vector<SourcePart> parts) : parts_(std::move(parts))
+void ExtentTable::append(const Extent &extent)
 {
-    for (const SourcePart &part : parts_) {
-        starts_.push_back(size_);
-        size_ += part.size;
+    if (extent.length <= 0)
+        return;
+    size_ += extent.length;
+    if (!extents_.empty()) {
+        Extent &last = extents_.back();
+        if (last.part == extent.part && last.offset + last.length == extent.offset) {
+            last.length += extent.length;
+            return;
+        }
     }
+    starts_.push_back(size_ - extent.length);
+    extents_.push_back(extent);
+}
+
+std::size_t ExtentTable::indexAt(std::int64_t offset) const
+{
+    return std::size_t(std::upper_bound(starts_.begin(), starts_.end(), offset) - starts_.begin()) - 1;
+}
+
+ExtentTable wholeParts(const std::vector<std::int64_t> &sizes)
+{
+    ExtentTable table;
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+        table.append({i, 0, sizes[i]});
+    return table;
+}
+
+namespace {
+
+std::vector<std::int64_t> sizesOf(const std::vector<SourcePart> &parts)
+{
+    std::vector<std::int64_t> sizes;
+    for (const SourcePart &part : parts)
+        sizes.push_back(part.size);
+    return sizes;
+}
+
+} // namespace
+
+JoinedByteSource::JoinedByteSource(std::vector<SourcePart> parts)
+    : parts_(std::move(parts)), table_(wholeParts(sizesOf(parts_)))
+{
+}
+
+JoinedByteSource::JoinedByteSource(std::vector<SourcePart> parts, ExtentTable table)
+    : parts_(std::move(parts)), table_(std::move(table))
+{
 }
 
 std::string JoinedByteSource::name() const
@@ -89,25 +132,17 @@ std::string JoinedByteSource::name() const
 
 std::size_t JoinedByteSource::read(std::int64_t offset, void *buf, std::size_t len)
 {
-    if (offset < 0 || offset >= size_ || len == 0)
-        return 0;
-    len = std::size_t(std::min<std::int64_t>(std::int64_t(len), size_ - offset));
-    // The last part starting at or before offset; empty parts are stepped over.
-    std::size_t i = std::size_t(std::upper_bound(starts_.begin(), starts_.end(), offset) - starts_.begin()) - 1;
     std::size_t done = 0;
-    while (done < len) {
-        const SourcePart &part = parts_[i];
-        const std::int64_t at = offset + std::int64_t(done) - starts_[i];
-        const std::size_t want = std::size_t(std::min<std::int64_t>(std::int64_t(len - done), part.size - at));
-        if (want > 0) {
-            const std::size_t got = preadFully(part.fd, at, static_cast<char *>(buf) + done, want, part.name);
-            if (got < want)
-                ended(part.name, at + std::int64_t(got), part.size);
-            done += got;
-        }
-        ++i;
-    }
-    count(done);
+    table_.visit(offset, std::int64_t(len), [&](const Extent &extent, std::int64_t at, std::int64_t length) {
+        const SourcePart &part = parts_[extent.part];
+        const std::size_t want = std::size_t(length);
+        const std::size_t got = preadFully(part.fd, at, static_cast<char *>(buf) + done, want, part.name);
+        if (got < want)
+            ended(part.name, at + std::int64_t(got), part.size);
+        done += got;
+    });
+    if (done > 0)
+        count(done);
     return done;
 }
 

@@ -4,11 +4,13 @@
 #include "files/engine/Fd.h"
 #include "files/engine/FileName.h"
 #include "files/engine/PrecisePlan.h"
+#include "files/engine/TitleStream.h"
 #include "files/engine/Writeback.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -79,14 +81,77 @@ public:
     {
         if (names.isEmpty())
             throw CutError("No source file was given.");
+        std::vector<std::int64_t> sizes;
         for (const QByteArray &name : names) {
-            parts_.push_back({name, openSource(name), size_});
-            size_ += parts_.back().opened.status.st_size;
+            parts_.push_back({name, openSource(name)});
+            sizes.push_back(parts_.back().opened.status.st_size);
+        }
+        table_ = wholeParts(sizes);
+    }
+
+    // The VOBs of the title set that holds a DVD title. With timeline, the
+    // stream is the title's cells in play order.
+    static SourceParts ofTitle(const QByteArrayList &names, int number, bool timeline)
+    {
+        if (names.isEmpty())
+            throw CutError("No source file was given.");
+        try {
+            const Disc disc = openDisc(names.front());
+            const DiscTitle &title = disc.title(number);
+            const DiscTitleSet &set = disc.titleSet(title.titleSet);
+            SourceParts parts(set.vobs);
+            if (timeline) {
+                const std::unique_ptr<ByteSource> vobSet = parts.reader();
+                parts.timeline_ = std::make_shared<TitleTimeline>(title, set, *vobSet);
+                parts.table_ = parts.timeline_->streamTable(parts.table_);
+            }
+            return parts;
+        } catch (const DiscError &e) {
+            throw CutError(e.what());
+        } catch (const TitleError &e) {
+            throw CutError(e.what());
+        } catch (const SourceReadError &e) {
+            throw CutError(e.what());
         }
     }
 
-    std::int64_t size() const { return size_; }
+    // Takes the files as a VOB without its tables whose VOB IDs start their
+    // time stamps again, when they are one: the stream is then its VOB IDs in
+    // file order. False for anything else, which is left as it was.
+    bool enterVobIds()
+    {
+        try {
+            const std::unique_ptr<ByteSource> file = vobSet();
+            const std::optional<DiscTitle> title = looseTitle(*file);
+            if (!title)
+                return false;
+            auto timeline = std::make_shared<TitleTimeline>(*title, *file);
+            table_ = timeline->streamTable(table_);
+            timeline_ = std::move(timeline);
+            return true;
+        } catch (const TitleError &) {
+            return false; // the planner of plain streams says what is wrong
+        } catch (const SourceReadError &e) {
+            throw CutError(e.what());
+        }
+    }
+
+    std::int64_t size() const { return table_.size(); }
     const OpenSource &first() const { return parts_.front().opened; }
+    // The title's time line, or null for files.
+    const TitleTimeline *timeline() const { return timeline_.get(); }
+
+    // The VOB files whole, one after another, as the title set numbers its
+    // sectors.
+    std::unique_ptr<ByteSource> vobSet() const { return std::make_unique<JoinedByteSource>(pieces()); }
+
+    // A clip of a title from offset on: its time stamps run on from there
+    // across VOB IDs, and stay as they are up to the first change.
+    void shiftTimeFrom(std::int64_t offset)
+    {
+        if (timeline_)
+            stream_ = std::make_shared<TitleStream>(pieces(), *timeline_, offset);
+    }
 
     // Each part is the source that the target may not be. The first is
     // checked where the target is examined or claimed against it.
@@ -96,25 +161,32 @@ public:
             examineTarget(target, parts_[i].opened.fd.get(), parts_[i].opened.status);
     }
 
-    std::unique_ptr<ByteSource> reader() const
-    {
-        std::vector<SourcePart> pieces;
-        for (const Part &part : parts_)
-            pieces.push_back({part.opened.fd.get(), part.opened.status.st_size, part.name.toStdString()});
-        return std::make_unique<JoinedByteSource>(std::move(pieces));
-    }
+    std::unique_ptr<ByteSource> reader() const { return std::make_unique<JoinedByteSource>(pieces(), table_); }
 
-    // Copies a range of the stream, a part at a time, each in the kernel where
-    // it can be.
+    // Copies a range of the stream, a run at a time, each in the kernel where
+    // it can be: all but the cells whose time stamps change.
     void copy(Copiers &copiers, std::int64_t from, std::int64_t to, std::int64_t length) const
     {
-        for (std::size_t i = 0; i < parts_.size() && length > 0; ++i) {
-            const std::int64_t end = parts_[i].start + parts_[i].opened.status.st_size;
-            if (from >= end)
-                continue;
-            const std::int64_t piece = std::min(length, end - from);
-            copiers[i]->copy(from - parts_[i].start, to, piece);
-            from += piece, to += piece, length -= piece;
+        while (length > 0) {
+            std::int64_t piece = length;
+            if (timeline_) { // one cell at a time
+                const TitleSpan &span = timeline_->spans()[timeline_->spanAt(from)];
+                piece = std::min(length, span.offset + span.bytes - from);
+            }
+            if (stream_ && stream_->shifts(from, piece)) {
+                buffer_.resize(std::size_t(piece));
+                stream_->read(from, buffer_.data(), buffer_.size());
+                copiers.front()->write(buffer_.data(), piece, to);
+            } else {
+                std::int64_t into = to;
+                table_.visit(from, piece, [&](const Extent &extent, std::int64_t at, std::int64_t run) {
+                    copiers[extent.part]->copy(at, into, run);
+                    into += run;
+                });
+            }
+            from += piece;
+            to += piece;
+            length -= piece;
         }
     }
 
@@ -145,10 +217,20 @@ private:
     struct Part {
         QByteArray name;
         OpenSource opened;
-        std::int64_t start; // where the part begins in the stream
     };
+    std::vector<SourcePart> pieces() const
+    {
+        std::vector<SourcePart> result;
+        for (const Part &part : parts_)
+            result.push_back({part.opened.fd.get(), part.opened.status.st_size, part.name.toStdString()});
+        return result;
+    }
+
     std::vector<Part> parts_;
-    std::int64_t size_ = 0;
+    ExtentTable table_;
+    std::shared_ptr<const TitleTimeline> timeline_;
+    std::shared_ptr<TitleStream> stream_;
+    mutable std::vector<char> buffer_;
 };
 
 namespace {
@@ -184,6 +266,79 @@ void checkMarks(const CutRequest &request)
         throw CutError("The start mark must come before the end mark.");
 }
 
+void failTitle(const std::exception &e) { throw CutError(e.what()); }
+
+constexpr double kTicks = double(dvd::kTicksPerSecond);
+
+// A title's clip from its marks or chapters, on whole VOBUs, as a range of
+// the title stream.
+ClipPlan planTitle(const SourceParts &sources, const CutRequest &request, CutResult &result)
+{
+    const TitleTimeline &timeline = *sources.timeline();
+    const DiscTitle &title = timeline.title();
+    const std::string name =
+        title.number > 0 ? "Title " + std::to_string(title.number) : quotedName(request.sources.front());
+    TitlePlace start;
+    TitlePlace end;
+    if (request.firstChapter > 0) {
+        const int chapters = int(title.chapters.size());
+        if (request.firstChapter > request.lastChapter)
+            throw CutError("The first chapter must not come after the last one.");
+        if (request.lastChapter > chapters)
+            throw CutError(name + " has " + std::to_string(chapters) + " chapter" + (chapters == 1 ? "" : "s")
+                           + "; there is no chapter " + std::to_string(request.lastChapter) + ".");
+        start = timeline.chapterStart(std::size_t(request.firstChapter - 1));
+        end = timeline.chapterStart(std::size_t(request.lastChapter));
+    } else {
+        const std::int64_t from = std::int64_t(request.startSecond) * dvd::kTicksPerSecond;
+        const std::int64_t to = std::int64_t(request.endSecond) * dvd::kTicksPerSecond;
+        if (from >= timeline.durationTicks())
+            throw CutError("The start mark lies at or beyond the end of " + name + " ("
+                           + ticksText(timeline.durationTicks()) + ").");
+        const std::unique_ptr<ByteSource> vobSet = sources.vobSet();
+        try {
+            start = timeline.place(from, *vobSet);
+            if (to >= timeline.durationTicks()) {
+                end.offset = timeline.size();
+                end.startTicks = timeline.durationTicks();
+            } else {
+                end = timeline.place(to, *vobSet);
+                if (end.startTicks < to) { // the next VOBU starts after the mark
+                    end.offset = end.nextOffset;
+                    end.startTicks = end.endTicks;
+                }
+            }
+        } catch (const TitleError &e) {
+            failTitle(e);
+        } catch (const SourceReadError &e) {
+            failTitle(e);
+        }
+    }
+    for (std::size_t s = timeline.spanAt(start.offset); s < timeline.spans().size(); ++s) {
+        const TitleSpan &span = timeline.spans()[s];
+        if (span.offset >= end.offset)
+            break;
+        if (title.cells[span.cell].interleaved)
+            throw CutError(name
+                           + " has several camera angles here, interleaved on the disc; a cut would mix "
+                             "their pictures.");
+    }
+    result.startTime = double(start.startTicks) / kTicks;
+    result.endTime = double(end.startTicks) / kTicks;
+    ClipPlan plan;
+    plan.offset = start.offset;
+    plan.length = end.offset - start.offset;
+    plan.progressMaximum = plan.progressFinal = plan.length;
+    return plan;
+}
+
+// Today's byte rule, applied to the title's bytes in play order.
+ClipPlan planTitleByRate(const SourceParts &sources, const CutRequest &request)
+{
+    const std::int32_t seconds = std::int32_t(std::nearbyint(double(sources.timeline()->durationTicks()) / kTicks));
+    return planClip(sources.size(), seconds, request.startSecond, request.endSecond);
+}
+
 std::int64_t scaledProgress(const ClipPlan &plan, std::int64_t copied)
 {
     const double share = static_cast<double>(copied) / static_cast<double>(plan.length);
@@ -192,9 +347,9 @@ std::int64_t scaledProgress(const ClipPlan &plan, std::int64_t copied)
 
 } // namespace
 
-TargetState inspectTarget(const QByteArrayList &sources, const QByteArray &target)
+TargetState inspectTarget(const QByteArrayList &sources, const QByteArray &target, int title)
 {
-    const SourceParts parts(sources);
+    const SourceParts parts = title > 0 ? SourceParts::ofTitle(sources, title, false) : SourceParts(sources);
     parts.refuseLaterPartsAsTarget(target);
     return examineTarget(target, parts.first().fd.get(), parts.first().status).exists ? TargetState::File
                                                                                       : TargetState::Missing;
@@ -208,12 +363,20 @@ ClipCutter::ClipCutter(ProgressSink &progress, std::function<void()> letEventsRu
 CutResult ClipCutter::cut(const CutRequest &request)
 {
     cancelRequested_ = false;
-    checkMarks(request);
-    const SourceParts sources(request.sources);
+    if (request.firstChapter == 0)
+        checkMarks(request);
+    SourceParts sources =
+        request.title > 0 ? SourceParts::ofTitle(request.sources, request.title, true) : SourceParts(request.sources);
     CutResult result{0, 0, double(request.startSecond), double(request.endSecond)};
-    const ClipPlan plan = request.method == CutMethod::Precise ? planPrecisely(sources, request, result)
-                                                               : planClip(sources.size(), request.durationSeconds,
-                                                                          request.startSecond, request.endSecond);
+    ClipPlan plan;
+    if (request.title > 0)
+        plan = request.method == CutMethod::Precise || request.firstChapter > 0 ? planTitle(sources, request, result)
+                                                                                : planTitleByRate(sources, request);
+    else if (request.method == CutMethod::Precise)
+        plan = sources.enterVobIds() ? planTitle(sources, request, result) : planPrecisely(sources, request, result);
+    else
+        plan = planClip(sources.size(), request.durationSeconds, request.startSecond, request.endSecond);
+    sources.shiftTimeFrom(plan.offset);
     sources.refuseLaterPartsAsTarget(request.target);
     TargetClaim target(request.target, request.replace, sources.first().fd.get(), sources.first().status);
     progress_.setMaximum(plan.progressMaximum);

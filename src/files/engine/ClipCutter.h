@@ -35,6 +35,15 @@ struct CutRequest {
     // meanwhile. Allowed: an existing file is replaced in one step.
     Replace replace = Replace::Never;
     CutMethod method = CutMethod::ByteRate;
+    // A DVD title: sources is the DVD folder or a file in it, and the marks
+    // are in title time. Every VOB of the title set counts as the source.
+    // The byte rate is the title's bytes over its duration; durationSeconds
+    // is not used.
+    int title = 0;
+    // Chapters firstChapter to lastChapter (1-based) of the title instead of
+    // the marks: from the first VOBU of the one to the end of the other.
+    int firstChapter = 0;
+    int lastChapter = 0;
 };
 
 // What a finished cut copied: the byte range of the joined sources and, for a
@@ -69,7 +78,8 @@ enum class TargetState { Missing, File };
 // replaces. Throws CutError for a source that cannot be read, for a target
 // that is anything else ("... is a directory"), and TargetInUse for the
 // source itself or a file that cannot be told apart from it.
-TargetState inspectTarget(const QByteArrayList &sources, const QByteArray &target);
+// With title, every VOB of the DVD's title set that holds it is the source.
+TargetState inspectTarget(const QByteArrayList &sources, const QByteArray &target, int title = 0);
 
 class ProgressSink {
 public:

@@ -195,4 +195,77 @@ PackParse parsePack(const std::uint8_t *p, std::size_t n, bool atEnd, PackConten
     return PackParse::Ok;
 }
 
+namespace {
+
+constexpr std::int64_t kTimeStampWrap = std::int64_t(1) << 33;
+
+std::int64_t shifted(std::int64_t value, std::int64_t ticks)
+{
+    return ((value + ticks) % kTimeStampWrap + kTimeStampWrap) % kTimeStampWrap;
+}
+
+// A DTS has the prefix 0001 where a PTS has 0010 or 0011; both have these.
+bool hasMarkers(const std::uint8_t *p) { return (p[0] & 1) && (p[2] & 1) && (p[4] & 1); }
+
+std::int64_t readStamp(const std::uint8_t *p)
+{
+    return std::int64_t(p[0] >> 1 & 7) << 30 | std::int64_t(p[1]) << 22 | std::int64_t(p[2] >> 1) << 15
+           | std::int64_t(p[3]) << 7 | std::int64_t(p[4] >> 1);
+}
+
+// The 33-bit time stamp of a PES header at p, its prefix and marker bits kept.
+void writePts(std::uint8_t *p, std::int64_t v)
+{
+    p[0] = std::uint8_t((p[0] & 0xF0) | ((v >> 29) & 0x0E) | 1);
+    p[1] = std::uint8_t(v >> 22);
+    p[2] = std::uint8_t(((v >> 14) & 0xFE) | 1);
+    p[3] = std::uint8_t(v >> 7);
+    p[4] = std::uint8_t(((v << 1) & 0xFE) | 1);
+}
+
+// The SCR base of an MPEG-2 pack header, in bytes 4 to 8 around its marker
+// bits; the extension and the markers stay.
+std::int64_t readScr(const std::uint8_t *p)
+{
+    return std::int64_t(p[4] >> 3 & 7) << 30 | std::int64_t(p[4] & 3) << 28 | std::int64_t(p[5]) << 20
+           | std::int64_t(p[6] >> 3) << 15 | std::int64_t(p[6] & 3) << 13 | std::int64_t(p[7]) << 5 | (p[8] >> 3);
+}
+
+void writeScr(std::uint8_t *p, std::int64_t v)
+{
+    p[4] = std::uint8_t((p[4] & 0xC4) | (v >> 27 & 0x38) | (v >> 28 & 3));
+    p[5] = std::uint8_t(v >> 20);
+    p[6] = std::uint8_t((p[6] & 0x04) | (v >> 12 & 0xF8) | (v >> 13 & 3));
+    p[7] = std::uint8_t(v >> 5);
+    p[8] = std::uint8_t((p[8] & 0x07) | (v << 3 & 0xF8));
+}
+
+bool carriesTimeStamps(std::uint8_t id) { return id == 0xBD || (id >= 0xC0 && id <= 0xEF); }
+
+} // namespace
+
+void shiftTimeStamps(std::uint8_t *p, std::size_t n, std::int64_t ticks)
+{
+    const std::size_t header = packHeaderLength(p, n);
+    if (header == 0 || (p[4] & 0xC0) != 0x40)
+        return;
+    writeScr(p, shifted(readScr(p), ticks));
+    for (std::size_t at = header; at + 6 <= n && p[at] == 0 && p[at + 1] == 0 && p[at + 2] == 1;) {
+        std::uint8_t *packet = p + at;
+        if (packet[3] == 0xB9) // end code
+            return;
+        const std::size_t length = 6 + be16(packet + 4);
+        if (at + length > n)
+            return;
+        if (carriesTimeStamps(packet[3]) && length >= 9 && (packet[6] & 0xC0) == 0x80) {
+            const unsigned flags = packet[7] >> 6;
+            if ((flags & 2) && packet[8] >= 5 && readPts(packet + 9))
+                writePts(packet + 9, shifted(*readPts(packet + 9), ticks));
+            if (flags == 3 && packet[8] >= 10 && hasMarkers(packet + 14))
+                writePts(packet + 14, shifted(readStamp(packet + 14), ticks));
+        }
+        at += length;
+    }
+}
+
 } // namespace morvane::dvd

@@ -71,4 +71,9 @@ enum class PackParse { Ok, NeedMore, Invalid };
 // bytes and the stream goes on (atEnd false); the caller reads more.
 PackParse parsePack(const std::uint8_t *p, std::size_t n, bool atEnd, PackContents &out);
 
+// Adds ticks (mod 2^33) to the SCR of the MPEG-2 pack at p and to the PTS
+// and DTS of its PES packets, and changes nothing else. A pack that is not
+// MPEG-2, or whose packets do not add up, is left as it is from there on.
+void shiftTimeStamps(std::uint8_t *p, std::size_t n, std::int64_t ticks);
+
 } // namespace morvane::dvd

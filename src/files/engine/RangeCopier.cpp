@@ -89,9 +89,15 @@ std::int64_t RangeCopier::copyThroughBuffer(std::int64_t sourceOffset, std::int6
     }
     if (got == 0)
         failShortSource();
-    for (ssize_t done = 0; done < got;) {
+    write(buffer_.get(), got, targetOffset);
+    return got;
+}
+
+void RangeCopier::write(const char *bytes, std::int64_t length, std::int64_t targetOffset)
+{
+    for (std::int64_t done = 0; done < length;) {
         const ssize_t put =
-            calls_.pwrite(targetFd_, buffer_.get() + done, static_cast<size_t>(got - done), targetOffset + done);
+            calls_.pwrite(targetFd_, bytes + done, static_cast<size_t>(length - done), targetOffset + done);
         if (put < 0 && errno != EINTR)
             failWrite(errno);
         if (put == 0) // a disk that takes nothing would otherwise be asked for ever
@@ -99,7 +105,6 @@ std::int64_t RangeCopier::copyThroughBuffer(std::int64_t sourceOffset, std::int6
         if (put > 0)
             done += put;
     }
-    return got;
 }
 
 } // namespace morvane

@@ -30,6 +30,8 @@ public:
     // short ones; throws CutError on a failed read or write, and when the
     // source ends early (it was truncated under us).
     void copy(std::int64_t sourceOffset, std::int64_t targetOffset, std::int64_t length);
+    // Writes bytes that were read and changed elsewhere; throws CutError.
+    void write(const char *bytes, std::int64_t length, std::int64_t targetOffset);
 
 private:
     std::int64_t copyInKernel(std::int64_t sourceOffset, std::int64_t targetOffset, std::int64_t length);

@@ -1,0 +1,82 @@
+#pragma once
+// The DVD folders that make-test-media authors, and what ffmpeg sees in a
+// clip of them.
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace morvane::test {
+
+inline QString disc(const QString &name) { return QStringLiteral(MORVANE_TEST_MEDIA "/discs/") + name; }
+
+// What a frame of the test pattern shows: the source's number (1 to 4) from
+// the top half's grey, the whole second from the bottom half's; 0 and -1
+// when nothing was decoded.
+struct Picture {
+    int source = 0;
+    int second = -1;
+};
+
+inline QByteArray run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(60000);
+    return process.readAllStandardOutput();
+}
+
+// The first picture ffmpeg decodes from file.
+inline Picture firstPicture(const QString &file)
+{
+    const QByteArray y =
+        run("ffmpeg", {"-v", "quiet", "-i", file, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"})
+            .left(720 * 576);
+    if (y.size() < 720 * 576)
+        return {};
+    const int top = quint8(y[720 * 144 + 360]);
+    const int bottom = quint8(y[720 * 432 + 360]);
+    return {(top - 40 + 20) / 40, (bottom - 16 + 3) / 6};
+}
+
+// The video's presentation times as ffprobe reads them, in order, and how
+// often its decoding times go backwards in the file.
+struct VideoTimes {
+    double first = 0;
+    double last = 0;
+    double widestGap = 0;
+    int decodingSteppedBack = 0;
+};
+
+inline VideoTimes videoTimes(const QString &file)
+{
+    QList<double> times;
+    VideoTimes result;
+    double lastDts = -1;
+    const QByteArray out = run("ffprobe", {"-v", "quiet", "-select_streams", "v:0", "-show_entries",
+                                           "packet=pts_time,dts_time", "-of", "csv=p=0", file});
+    for (const QByteArray &line : out.split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split(',');
+        bool ok = false;
+        const double pts = fields[0].toDouble(&ok);
+        if (ok)
+            times << pts;
+        const double dts = fields.value(1).toDouble(&ok);
+        if (ok && dts < lastDts)
+            ++result.decodingSteppedBack;
+        if (ok)
+            lastDts = dts;
+    }
+    std::sort(times.begin(), times.end());
+    if (times.isEmpty())
+        return result;
+    result.first = times.first();
+    result.last = times.last();
+    for (qsizetype i = 1; i < times.size(); ++i)
+        result.widestGap = std::max(result.widestGap, times[i] - times[i - 1]);
+    return result;
+}
+
+} // namespace morvane::test
