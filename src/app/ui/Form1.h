@@ -131,6 +131,11 @@ private:
     // handler stopped and why.
     void endQuietly(const char *handler, const std::exception &error) const;
 
+    // --- playback/Form1_Tracking.cpp ---
+    // The slider's range and the marks' scale from the open file's length;
+    // false for a file without length, which leaves the scale as it was.
+    bool takeDuration();
+
     // --- playback/Form1_Playback.cpp: the only writers of IsPlaying ---
     void mp_myopen();  // starts the file just named to the player
     void mp_myplay();  // plays or resumes; from the beginning when stopped or at the end
