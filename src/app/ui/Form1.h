@@ -26,6 +26,8 @@
 #include <QTimer>
 #include <QWidget>
 
+class QKeyEvent;
+
 namespace morvane {
 
 class ClipCutter;
@@ -115,7 +117,8 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    // --- app/ui/Form1_Desktop.cpp: a file dropped anywhere on the window ---
+    // --- app/ui/Form1_Desktop.cpp: a file dropped anywhere on the window,
+    // and keys for the focused control ---
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -158,6 +161,9 @@ private:
     // --- app/ui/Form1_Desktop.cpp ---
     void addDesktopWays(); // shortcuts, tooltips, accessible names, drops
     void addShortcut(const QList<QKeySequence> &keys, QPushButton *button);
+    // Whether the focused control uses key itself rather than leave it to
+    // the window's shortcut.
+    bool takesKey(const QWidget *focus, const QKeyEvent *key) const;
     void seekBy(int seconds); // Left and Right: a user's seek, as on the slider
     void takeDrop(const QList<QUrl> &urls);
 
