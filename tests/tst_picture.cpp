@@ -50,7 +50,7 @@ private slots:
     void initTestCase()
     {
         if (QGuiApplication::platformName() != "xcb")
-            QSKIP("needs an X display with a window manager: run it as support/on-display.sh tst_picture");
+            QSKIP("needs an X display with a window manager: run it through tests/support/on-display.sh");
     }
     // After each step, and a moment later: the picture against the position, at the second the step puts it
     // on; a running picture moves on, a paused one stands.
