@@ -171,7 +171,7 @@ private slots:
         ClipProgressBar bar;
         bar.setByteMaximum((5LL << 30) + 4097);
         bar.setByteValue(5LL << 29);
-        QCOMPARE(qRound(100.0 * bar.value() / bar.maximum()), 50);
+        QCOMPARE(bar.value(), 49); // in percent, just short of half
     }
     // While bytes move Website opens the browser, and closing abandons the clip without a word.
     void duringCopy()

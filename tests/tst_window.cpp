@@ -3,6 +3,7 @@
 #include "app/ui/WebAddresses.h"
 #include "support/WindowFixture.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QKeySequence>
 #include <array>
@@ -12,7 +13,8 @@ using namespace morvane::test;
 
 namespace {
 // Steps: "open a.vob 100" (100 s; bare "open" cancels), "refuse b.vob", "length 2.5" (when named again), "at 42"
-// (the player), "tick", "key Right", "press/move/release 314" (mouse on the slider at x), "Start 20 22.5" (slider,
+// (the player), "tick", "key Right", "press/move/release 314" (left button on the slider at x), "right/middle 314"
+// (a click with that button), "Start 20 22.5" (slider,
 // player), "meanwhile close/Play" (steps run while the player loads; nothing may take clicks then), button captions.
 void run(WindowFixture &w, const QString &steps)
 {
@@ -53,6 +55,8 @@ void run(WindowFixture &w, const QString &steps)
             QTest::mouseMove(f.H, on);
         else if (what == "release")
             QTest::mouseRelease(f.H, Qt::LeftButton, {}, on);
+        else if (what == "right" || what == "middle")
+            QTest::mouseClick(f.H, what == "right" ? Qt::RightButton : Qt::MiddleButton, {}, on);
         else if (what == "Start" || what == "End") {
             f.H->setValue(int(n)); // where the last tick left it
             w.player.setPosition(word.value(2, word[1]).toDouble());
@@ -140,6 +144,9 @@ private slots:
         QCOMPARE(QPair(f.pb->minimum(), f.pb->maximum()), QPair(0, 100));
         QCOMPARE(QUrl::toStringList(w.web.visited).join(' '),
                  web::infoServer().resolved(QUrl("/info.php?n=morvane")).toString());
+        f.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        QCOMPARE(QApplication::focusWidget(), f.H); // where the tab order starts
         QList<QWidget *> stops; // tab from the slider round the window and back; nothing else takes the focus
         for (QWidget *at = f.H; stops.size() < 14 && at; at = at->nextInFocusChain())
             if (at->focusPolicy() & Qt::TabFocus)
@@ -189,6 +196,8 @@ private slots:
             {"slider clicked, paused", "open a.vob 100, Play; press 314, release 314", "Seek(50)", "Play off idle @50"},
             {"slider held and dragged", "open a.vob 100; press 2, move 700", "", "off @100"},
             {"slider released after a drag", "open a.vob 100; press 2, move 700, release 700", "Seek(100)", "@100"},
+            {"slider: right and middle clicks", "open a.vob 100, at 42, tick; right 314, middle 314", "",
+             "@42 pos' 0 : 0 : 42'"},
             {"slider keys seek", "open a.vob 100, at 42, tick; key Right, key Left, key PgUp, key Home",
              "Seek(43), Seek(42), Seek(52), Seek(0)", "pos' 0 : 0 : 42'"},
             {"Open a second file over marks", "open a.vob 100, Start 10, End 40; open b.vob 1999.5, Save",

@@ -90,10 +90,8 @@ void Form1::openSourceFile(QString path)
     showPauseCaption();
     T->start();
 
-    H->setMaximum(RoundSeconds(player_.duration()));
-    if (H->maximum() == 0)
-        return; // a file without length: no scale, and the lines stay where they were
-    state.MarkScale = markScale(H->maximum());
+    if (!takeDuration())
+        return; // a file without length: the lines stay where they were
     Line1->setX1(StartLineOffset);
     Line1->setX2(StartLineOffset);
     Line2->setX1(TrackEnd);

@@ -3,7 +3,6 @@
 // happens and reaches the calling handler.
 
 #include "app/ui/Form1.h"
-#include "selection/MarkerTrack.h"
 #include "state/TimeText.h"
 
 #include <QScopeGuard>
@@ -101,10 +100,8 @@ void Form1::Command1_Click()
             if (unloaded_)
                 return;
             T->start();
-            H->setMaximum(RoundSeconds(player_.duration()));
-            if (H->maximum() == 0)
-                return; // a file without length: no scale, and the caption stays "Play"
-            state.MarkScale = markScale(H->maximum());
+            if (!takeDuration())
+                return; // a file without length: the caption stays "Play"
             if (player_.duration() > 0)
                 showPauseCaption();
         } else {

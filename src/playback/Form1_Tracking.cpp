@@ -2,6 +2,7 @@
 // position in whole seconds, and only the user's click on it seeks.
 
 #include "app/ui/Form1.h"
+#include "selection/MarkerTrack.h"
 #include "state/TimeText.h"
 
 namespace morvane {
@@ -21,6 +22,15 @@ void Form1::T_Timer()
         // No position to show this second; the next tick tries again.
         endQuietly("Refresh", e);
     }
+}
+
+bool Form1::takeDuration()
+{
+    H->setMaximum(RoundSeconds(player_.duration()));
+    if (H->maximum() == 0)
+        return false;
+    state.MarkScale = markScale(H->maximum());
+    return true;
 }
 
 void Form1::H_Click()

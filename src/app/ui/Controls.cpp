@@ -10,7 +10,6 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <algorithm>
-#include <limits>
 
 namespace morvane {
 
@@ -96,25 +95,39 @@ private:
     QString shown() const { return static_cast<QLabel *>(widget())->text(); }
 };
 
-// The progress of a save, which only the save moves: no value interface,
-// so no Increase or Decrease; the percentage is its value text and its
-// description.
-class ProgressAccessible : public QAccessibleWidget {
+// The progress of a save, which only the save moves: a value from 0 to
+// 100 percent that assistive tools read and cannot set, and the percentage
+// as its value text and its description.
+class ProgressAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
 public:
     explicit ProgressAccessible(ClipProgressBar *bar) : QAccessibleWidget(bar, QAccessible::ProgressBar) {}
 
+    void *interface_cast(QAccessible::InterfaceType t) override
+    {
+        if (t == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface *>(this);
+        return QAccessibleWidget::interface_cast(t);
+    }
     QString text(QAccessible::Text t) const override
     {
         if (t == QAccessible::Value || t == QAccessible::Description)
-            return QStringLiteral("%1%").arg(static_cast<ClipProgressBar *>(widget())->percent());
+            return QStringLiteral("%1%").arg(bar()->percent());
         return QAccessibleWidget::text(t);
     }
+    QVariant currentValue() const override { return bar()->value(); }
+    void setCurrentValue(const QVariant &) override {} // read-only: only the save moves it
+    QVariant maximumValue() const override { return bar()->maximum(); }
+    QVariant minimumValue() const override { return bar()->minimum(); }
+    QVariant minimumStepSize() const override { return 1; }
     QAccessible::State state() const override
     {
         QAccessible::State s = QAccessibleWidget::state();
         s.readOnly = true;
         return s;
     }
+
+private:
+    const ClipProgressBar *bar() const { return static_cast<const ClipProgressBar *>(widget()); }
 };
 
 QAccessibleInterface *controlAccessible(const QString &className, QObject *object)
@@ -140,25 +153,32 @@ SeekSlider::SeekSlider(QWidget *parent) : QSlider(Qt::Horizontal, parent) {}
 
 void SeekSlider::mousePressEvent(QMouseEvent *event)
 {
+    // Only the left button moves it; Qt's slider would also jump on the middle one.
+    if (event->button() != Qt::LeftButton) {
+        event->ignore();
+        return;
+    }
     emit mouseDown();
-    if (event->button() == Qt::LeftButton) {
-        // A click on the groove jumps there, as people expect of a video
-        // position bar, instead of stepping a page.
-        QStyleOptionSlider opt;
-        initStyleOption(&opt);
-        const QRect handle = style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
-        if (!handle.contains(event->position().toPoint())) {
-            const QRect groove = style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, this);
-            const int span = groove.width() - handle.width();
-            const int x = event->position().toPoint().x() - groove.x() - handle.width() / 2;
-            setValue(QStyle::sliderValueFromPosition(minimum(), maximum(), x, std::max(span, 1)));
-        }
+    // A click on the groove jumps there, as people expect of a video
+    // position bar, instead of stepping a page.
+    QStyleOptionSlider opt;
+    initStyleOption(&opt);
+    const QRect handle = style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
+    if (!handle.contains(event->position().toPoint())) {
+        const QRect groove = style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, this);
+        const int span = groove.width() - handle.width();
+        const int x = event->position().toPoint().x() - groove.x() - handle.width() / 2;
+        setValue(QStyle::sliderValueFromPosition(minimum(), maximum(), x, std::max(span, 1)));
     }
     QSlider::mousePressEvent(event);
 }
 
 void SeekSlider::mouseReleaseEvent(QMouseEvent *event)
 {
+    if (event->button() != Qt::LeftButton) {
+        event->ignore();
+        return;
+    }
     QSlider::mouseReleaseEvent(event);
     emit mouseUp();
     emit userClicked();
@@ -207,20 +227,6 @@ LinkLabel::LinkLabel(const QString &text, QWidget *parent) : QLabel(text, parent
     setFocusPolicy(Qt::StrongFocus);
 }
 
-bool LinkLabel::event(QEvent *event)
-{
-    // On the focused link, Space activates it rather than the window's
-    // Space shortcut: the key goes to the control that has the focus.
-    if (event->type() == QEvent::ShortcutOverride) {
-        const auto *key = static_cast<QKeyEvent *>(event);
-        if (key->modifiers() == Qt::NoModifier && key->key() == Qt::Key_Space) {
-            event->accept();
-            return true;
-        }
-    }
-    return QLabel::event(event);
-}
-
 void LinkLabel::keyPressEvent(QKeyEvent *event)
 {
     const int k = event->key();
@@ -264,32 +270,27 @@ int ClipProgressBar::percent() const
     return maximum_ == 0 ? 0 : int(static_cast<long double>(value_) * 100 / static_cast<long double>(maximum_));
 }
 
-void ClipProgressBar::tellPercent(int before)
+void ClipProgressBar::showPercent()
 {
-    if (percent() == before)
+    // QProgressBar tells assistive tools of each new value itself.
+    if (percent() == value())
         return;
-    QAccessibleEvent event(this, QAccessible::DescriptionChanged);
-    QAccessible::updateAccessibility(&event);
+    setValue(percent());
+    QAccessibleEvent description(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&description);
 }
 
 void ClipProgressBar::setByteMaximum(std::int64_t maximum)
 {
-    const int before = percent();
     maximum_ = std::max<std::int64_t>(maximum, 0);
-    constexpr std::int64_t intMax = std::numeric_limits<int>::max();
-    divisor_ = maximum_ > intMax ? (maximum_ + intMax - 1) / intMax : 1;
-    setRange(0, static_cast<int>(maximum_ / divisor_));
     value_ = std::clamp<std::int64_t>(value_, 0, maximum_);
-    setValue(static_cast<int>(value_ / divisor_));
-    tellPercent(before);
+    showPercent();
 }
 
 void ClipProgressBar::setByteValue(std::int64_t value)
 {
-    const int before = percent();
     value_ = std::clamp<std::int64_t>(value, 0, maximum_);
-    setValue(static_cast<int>(value_ / divisor_));
-    tellPercent(before);
+    showPercent();
 }
 
 } // namespace morvane

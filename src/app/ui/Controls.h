@@ -9,8 +9,9 @@
 
 namespace morvane {
 
-// A slider that reports the user's mouse-down, mouse-up and click. Setting
-// its value from the program raises none of them, so it never seeks.
+// A slider that reports the user's mouse-down, mouse-up and click with the
+// left button; the other buttons do nothing on it. Setting its value from
+// the program raises none of them, so it never seeks.
 class SeekSlider : public QSlider {
     Q_OBJECT
 public:
@@ -62,7 +63,6 @@ signals:
     void clicked();
 
 protected:
-    bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
 };
@@ -79,9 +79,10 @@ public:
     void setText(const QString &text);
 };
 
-// A progress bar whose range and value are 64-bit byte counts; ranges past
-// what QProgressBar's int holds are scaled down so the bar still reads right.
-// Assistive tools see it read-only, its percentage in its description.
+// A progress bar that is given 64-bit byte counts and shows the percentage
+// done: QProgressBar's own range is 0 to 100, so that it changes, and tells
+// assistive tools, at most a hundred times a save. They see it read-only:
+// the percentage as a value they cannot set, and in its description.
 class ClipProgressBar : public QProgressBar {
     Q_OBJECT
 public:
@@ -94,10 +95,9 @@ public:
     int percent() const;
 
 private:
-    void tellPercent(int before);
+    void showPercent();
     std::int64_t maximum_ = 100;
     std::int64_t value_ = 0;
-    std::int64_t divisor_ = 1;
 };
 
 } // namespace morvane

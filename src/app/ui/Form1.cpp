@@ -135,6 +135,7 @@ void Form1::buildControls(QWidget *video)
                                     Command6, Command5, Check1,   mp,       Label1,   WebBrowser1};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    H->setFocus(); // where the tab order starts
     pb->setFocusPolicy(Qt::NoFocus);
 
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);

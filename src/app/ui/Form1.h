@@ -26,6 +26,8 @@
 #include <QTimer>
 #include <QWidget>
 
+class QKeyEvent;
+
 namespace morvane {
 
 class ClipCutter;
@@ -115,7 +117,8 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    // --- app/ui/Form1_Desktop.cpp: a file dropped anywhere on the window ---
+    // --- app/ui/Form1_Desktop.cpp: a file dropped anywhere on the window,
+    // and keys for the focused control ---
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -131,6 +134,11 @@ private:
     // The one place a handler's error ends quietly; says on stderr which
     // handler stopped and why.
     void endQuietly(const char *handler, const std::exception &error) const;
+
+    // --- playback/Form1_Tracking.cpp ---
+    // The slider's range and the marks' scale from the open file's length;
+    // false for a file without length, which leaves the scale as it was.
+    bool takeDuration();
 
     // --- playback/Form1_Playback.cpp: the only writers of IsPlaying ---
     void mp_myopen();  // starts the file just named to the player
@@ -154,6 +162,9 @@ private:
     // --- app/ui/Form1_Desktop.cpp ---
     void addDesktopWays(); // shortcuts, tooltips, accessible names, drops
     void addShortcut(const QList<QKeySequence> &keys, QPushButton *button);
+    // Whether the focused control uses key itself rather than leave it to
+    // the window's shortcut.
+    bool takesKey(const QWidget *focus, const QKeyEvent *key) const;
     void seekBy(int seconds); // Left and Right: a user's seek, as on the slider
     void takeDrop(const QList<QUrl> &urls);
 

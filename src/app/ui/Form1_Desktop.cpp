@@ -1,5 +1,5 @@
 // The ways in that a desktop user expects: a file named on the command line
-// or dropped on the window, keyboard shortcuts, and what assistive tools see.
+// or dropped on the window, the keyboard, and what assistive tools see.
 
 #include "app/ui/Form1.h"
 #include "files/engine/FileName.h"
@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDropEvent>
 #include <QFile>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QShortcut>
 #include <QSysInfo>
@@ -40,15 +41,21 @@ void Form1::addDesktopWays()
     Q_UNUSED(installed);
 
     // Each key clicks its button, so it does what the click does and nothing
-    // while the button is disabled. Window-wide shortcuts come before the
-    // focused control's own keys: Space on a focused button is Play/Pause.
+    // while the button is disabled. The keys are window-wide, except where
+    // the focused control uses the key itself (takesKey).
     const struct {
         QPushButton *button;
         QList<QKeySequence> keys;
         QString what, named;
     } commands[] = {
-        {Command1, {Qt::Key_Space}, QStringLiteral("Play or pause"), QStringLiteral("Space")},
-        {Command2, {Qt::Key_Home}, QStringLiteral("Stop and go back to the beginning"), QStringLiteral("Home")},
+        {Command1,
+         {Qt::Key_Space},
+         QStringLiteral("Play or pause"),
+         QStringLiteral("Space, unless a button, the check box, the link or the information panel has the focus")},
+        {Command2,
+         {Qt::Key_Home},
+         QStringLiteral("Stop and go back to the beginning"),
+         QStringLiteral("Home, outside the information panel")},
         {Command4, {Qt::CTRL | Qt::Key_O}, QStringLiteral("Open a VOB file"), QStringLiteral("Ctrl+O")},
         {Command7, {Qt::CTRL | Qt::Key_S}, QStringLiteral("Save the marked range as a clip"), QStringLiteral("Ctrl+S")},
         {Command5, {Qt::Key_I, Qt::Key_BracketLeft}, QStringLiteral("Mark the start here"), QStringLiteral("I or [")},
@@ -66,7 +73,8 @@ void Form1::addDesktopWays()
         auto *s = new QShortcut(QKeySequence(key), this);
         connect(s, &QShortcut::activated, this, [this, seconds = seconds] { seekBy(seconds); });
     }
-    H->setToolTip(QStringLiteral("Position (Left and Right: 5 seconds back and forward)"));
+    H->setToolTip(
+        QStringLiteral("Position (Left and Right: 5 seconds back and forward, outside the information panel)"));
 
     // Command1 keeps its caption as its name: "Play" or "Pause" is its state.
     Label7->setAccessibleName(QStringLiteral("Start mark"));
@@ -107,12 +115,45 @@ void Form1::seekBy(int seconds)
         H_Click();
 }
 
+bool Form1::takesKey(const QWidget *focus, const QKeyEvent *key) const
+{
+    if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier || !focus)
+        return false;
+    // The page scrolls with these as in a browser.
+    const bool inPage = focus == WebBrowser1 || WebBrowser1->isAncestorOf(focus);
+    switch (key->key()) {
+    case Qt::Key_Space: // presses a button or the link, ticks the check box
+        return inPage || qobject_cast<const QAbstractButton *>(focus) || qobject_cast<const LinkLabel *>(focus);
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Home:
+        return inPage;
+    default:
+        return false;
+    }
+}
+
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
     auto *target = qobject_cast<QWidget *>(watched);
-    if ((type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) || !target
-        || (target != this && !isAncestorOf(target)))
+    if (!target || (target != this && !isAncestorOf(target)))
+        return QWidget::eventFilter(watched, event);
+    if (type == QEvent::ShortcutOverride && takesKey(QApplication::focusWidget(), static_cast<QKeyEvent *>(event))) {
+        event->accept(); // the key goes to the focused control, not to a shortcut
+        return true;
+    }
+    if (auto *button = qobject_cast<QAbstractButton *>(target); button && type == QEvent::KeyPress) {
+        // Qt's buttons take Enter only as a dialog's default button.
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+            && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            if (!key->isAutoRepeat())
+                button->click();
+            return true;
+        }
+    }
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
         return QWidget::eventFilter(watched, event);
 
     auto *drop = static_cast<QDropEvent *>(event);

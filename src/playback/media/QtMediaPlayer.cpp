@@ -77,18 +77,15 @@ std::unique_ptr<QTemporaryDir> linkParts(const QStringList &parts)
 
 } // namespace
 
-QtMediaPlayer::QtMediaPlayer(QObject *videoOutput)
+QtMediaPlayer::QtMediaPlayer(QObject *videoOutput) : m_videoOutput(videoOutput)
 {
     preferGStreamer();
     installProgramStreamSeek(); // without it seeks still work, only less exactly
     m_player = std::make_unique<QMediaPlayer>();
-    if (videoOutput) {
-        m_player->setVideoOutput(videoOutput);
-        // Qt's pipeline runs on the system clock whether or not it has an
-        // audio sink, so without a device there is nothing to attach.
-        if (!QMediaDevices::audioOutputs().isEmpty())
-            m_player->setAudioOutput(new QAudioOutput(m_player.get()));
-    }
+    // Qt's pipeline runs on the system clock whether or not it has an audio
+    // sink, so without a device there is nothing to attach.
+    if (videoOutput && !QMediaDevices::audioOutputs().isEmpty())
+        m_player->setAudioOutput(new QAudioOutput(m_player.get()));
 }
 
 QtMediaPlayer::~QtMediaPlayer() = default;
@@ -142,6 +139,7 @@ void QtMediaPlayer::setFileName(const QStringList &files)
     for (const QString &part : parts)
         requirePlayableFile(part);
     close();
+    attachVideoOutput();
     // The name the demuxer reports the stream's start under.
     std::string file = QFile::encodeName(parts.front()).toStdString();
     QUrl source = QUrl::fromLocalFile(parts.front());
@@ -195,6 +193,19 @@ void QtMediaPlayer::setFileName(const QStringList &files)
         originWaitMs);
     m_originMs = startNs ? *startNs / 1000000 : m_player->position();
     m_path = absolute;
+}
+
+void QtMediaPlayer::attachVideoOutput()
+{
+    // A video widget gives the back end its graphics context once it is
+    // first drawn, and the back end then puts a new sink into the pipeline.
+    // Put in while no file is loaded, that sink keeps a state of its own:
+    // paused, the picture plays on through what is queued; resumed, it
+    // stands. Attached afresh, with the pipeline idle, the sink follows it.
+    if (!m_videoOutput)
+        return;
+    m_player->setVideoOutput(nullptr);
+    m_player->setVideoOutput(m_videoOutput.data());
 }
 
 void QtMediaPlayer::pause()

@@ -11,6 +11,7 @@
 #include "playback/MediaPlayer.h"
 
 #include <QMediaPlayer>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -55,9 +56,11 @@ public:
 
 private:
     void requireOpen(const char *operation) const;
+    void attachVideoOutput();
     bool waitFor(const std::function<bool()> &done, int timeoutMs);
 
     std::unique_ptr<QMediaPlayer> m_player;
+    QPointer<QObject> m_videoOutput;
     std::unique_ptr<QTemporaryDir> m_titleLinks; // while a title is open
     QString m_path;                              // the open file, or a title's parts one per line
     qint64 m_originMs = 0;                       // backend position of the file's first picture
