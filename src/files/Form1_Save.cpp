@@ -56,7 +56,7 @@ void Form1::Command7_Click()
         // A name that did not exist when chosen is claimed as new: a file
         // that appears there meanwhile is kept. Only a Yes allows replacing.
         const bool namesSource = sources.contains(target);
-        const TargetState found = namesSource ? TargetState::File : inspectTarget(sources, target);
+        const TargetState found = namesSource ? TargetState::File : inspectTarget(sources, target, state.Title);
         if (namesSource) {
             dialogs_.message(QStringLiteral("Cannot overwrite file in use..."));
         } else if (found == TargetState::File && !dialogs_.askYesNo(QStringLiteral("File already exist.Overwrite?"))) {
@@ -68,9 +68,22 @@ void Form1::Command7_Click()
             // Whatever leaves this block, closing the window must not reach
             // a cutter that is gone.
             const auto forget = qScopeGuard([this] { activeCut_ = nullptr; });
-            cutter.cut({sources, target, duration, state.StartSecond, state.EndSecond,
-                        found == TargetState::File ? Replace::Allowed : Replace::Never,
-                        Check1->isChecked() ? CutMethod::Precise : CutMethod::ByteRate});
+            CutRequest request{sources,
+                               target,
+                               duration,
+                               state.StartSecond,
+                               state.EndSecond,
+                               found == TargetState::File ? Replace::Allowed : Replace::Never,
+                               Check1->isChecked() ? CutMethod::Precise : CutMethod::ByteRate,
+                               state.Title};
+            // Marks taken at chapter starts cut from the one chapter's first
+            // VOBU to the other's.
+            if (request.method == CutMethod::Precise && state.StartChapter >= 0
+                && state.EndChapter > state.StartChapter) {
+                request.firstChapter = state.StartChapter + 1;
+                request.lastChapter = state.EndChapter;
+            }
+            cutter.cut(request);
             finished = true;
         }
     } catch (const DialogCancelled &) {

@@ -5,6 +5,7 @@
 #include "app/ui/Form1.h"
 #include "state/TimeText.h"
 
+#include <QFile>
 #include <QScopeGuard>
 
 namespace morvane {
@@ -37,7 +38,7 @@ void Form1::mp_myplay()
                 if (!unloaded_)
                     setEditingEnabled(true);
             });
-            player_.setFileName(state.sourceFiles());
+            nameSourceToPlayer();
             if (unloaded_)
                 return; // closed while loading: the player is closed, nothing to start
             player_.play();
@@ -82,6 +83,19 @@ void Form1::mp_myclose()
     player_.close();
     state.SourceFile = QString();
     state.SourceParts = QStringList();
+    state.Title = 0;
+    state.TitleCount = 0;
+    state.ChapterSeconds.clear();
+    state.StartChapter = -1;
+    state.EndChapter = -1;
+}
+
+void Form1::nameSourceToPlayer()
+{
+    if (state.Title > 0)
+        player_.setTitle(QFile::encodeName(state.SourceFile), state.Title);
+    else
+        player_.setFileName(state.sourceFiles());
 }
 
 void Form1::showPlayCaption() { Command1->setText(QStringLiteral("Play")); }

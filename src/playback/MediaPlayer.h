@@ -2,6 +2,7 @@
 // The seven operations the window needs from a media player. Everything else
 // (demultiplexing, decoding, output) belongs to the implementation.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <stdexcept>
@@ -23,6 +24,10 @@ public:
     // cannot be played.
     virtual void setFileName(const QStringList &files) = 0;
     void setFileName(const QString &path) { setFileName(QStringList{path}); }
+    // Opens title number of the DVD whose folder discPath names, holds or
+    // lies in (bytes, as the file system has them). Positions, seeks and the
+    // duration are then in title time. Throws PlayerError.
+    virtual void setTitle(const QByteArray &discPath, int number) = 0;
     // Pauses a playing file; resumes a paused one where it stands.
     virtual void pause() = 0;
     // Plays the named file from its beginning.

@@ -7,11 +7,11 @@
 
 namespace morvane {
 
-void Form1::Command5_Click() { markClicked(Line1, StartLineOffset, state.StartSecond, Label7); }
+void Form1::Command5_Click() { markClicked(Line1, StartLineOffset, state.StartSecond, state.StartChapter, Label7); }
 
-void Form1::Command6_Click() { markClicked(Line2, EndLineOffset, state.EndSecond, Label9); }
+void Form1::Command6_Click() { markClicked(Line2, EndLineOffset, state.EndSecond, state.EndChapter, Label9); }
 
-void Form1::markClicked(MarkerLine *line, int offset, std::int32_t &mark, ReadOut *readOut)
+void Form1::markClicked(MarkerLine *line, int offset, std::int32_t &mark, int &chapter, ReadOut *readOut)
 {
     if (!state.fileOpen())
         return;
@@ -19,7 +19,14 @@ void Form1::markClicked(MarkerLine *line, int offset, std::int32_t &mark, ReadOu
     line->setX1(x);
     line->setX2(x);
     try {
-        mark = RoundSeconds(player_.currentPosition());
+        const double position = player_.currentPosition();
+        mark = RoundSeconds(position);
+        // A mark taken where a chapter jump put the player: a precise cut
+        // then starts or ends at that chapter's own first VOBU, which the
+        // whole second alone may miss by one.
+        chapter = int(state.ChapterSeconds.indexOf(position));
+        if (chapter < 0 && state.Title > 0 && position == player_.duration())
+            chapter = int(state.ChapterSeconds.size());
         readOut->setText(FormatHms(mark));
         if (state.selectionValid())
             Label3->setText(FormatHms(state.EndSecond - state.StartSecond));

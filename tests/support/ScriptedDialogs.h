@@ -16,6 +16,13 @@ public:
     // answers No to a question.
     QList<std::optional<QString>> openAnswers, saveAnswers;
     QList<bool> yesNoAnswers;
+    // An empty queue cancels the title list.
+    QList<std::optional<int>> titleAnswers;
+    struct TitleList {
+        QList<TitleChoice> titles;
+        int preselected = 0;
+    };
+    QList<TitleList> titleLists;
     // Open dialogs as "filter; file name", save dialogs as "title; filter;
     // filter index; file name", message boxes and questions as their text.
     QStringList openDialogs, saveDialogs, messages, questions;
@@ -36,6 +43,11 @@ public:
     {
         questions << text;
         return !yesNoAnswers.isEmpty() && yesNoAnswers.takeFirst();
+    }
+    std::optional<int> chooseTitle(const QList<TitleChoice> &titles, int preselected) override
+    {
+        titleLists << TitleList{titles, preselected};
+        return titleAnswers.isEmpty() ? std::nullopt : titleAnswers.takeFirst();
     }
 };
 

@@ -25,6 +25,11 @@ void ScriptedPlayer::setFileName(const QStringList &files)
     position_ = 0;
 }
 
+void ScriptedPlayer::setTitle(const QByteArray &discPath, int number)
+{
+    setFileName(QStringLiteral("%1#%2").arg(QString::fromUtf8(discPath)).arg(number));
+}
+
 void ScriptedPlayer::pause()
 {
     commands << QStringLiteral("Pause");

@@ -38,6 +38,7 @@ public:
 
     using MediaPlayer::setFileName;
     void setFileName(const QStringList &files) override; // a title's parts are named as "a + b"
+    void setTitle(const QByteArray &discPath, int number) override; // named as "path#number"
     void pause() override;
     void play() override;
     void close() override;

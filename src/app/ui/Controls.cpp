@@ -221,6 +221,25 @@ void MarkerLine::place()
 
 void MarkerLine::paintEvent(QPaintEvent *) { QPainter(this).fillRect(rect(), QColor(0, 128, 0)); }
 
+ChapterTicks::ChapterTicks(int topTwips, int bottomTwips, QWidget *parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setGeometry(0, px(topTwips), parent->width(), px(bottomTwips) - px(topTwips));
+}
+
+void ChapterTicks::setTicks(const QList<double> &xTwips)
+{
+    ticks_ = xTwips;
+    update();
+}
+
+void ChapterTicks::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    for (const double x : ticks_)
+        painter.fillRect(px(x), 0, 1, height(), QColor(64, 64, 64));
+}
+
 LinkLabel::LinkLabel(const QString &text, QWidget *parent) : QLabel(text, parent)
 {
     installAccessibleFactory();

@@ -50,6 +50,24 @@ private:
     int bottom_;
 };
 
+// Short ticks at a DVD title's chapter starts, each placed by x in twips,
+// in a band of the window given in twips. It takes no mouse and draws
+// nothing between its ticks, so that what lies under it shows through.
+class ChapterTicks : public QWidget {
+    Q_OBJECT
+public:
+    ChapterTicks(int topTwips, int bottomTwips, QWidget *parent);
+
+    const QList<double> &ticks() const { return ticks_; }
+    void setTicks(const QList<double> &xTwips);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QList<double> ticks_;
+};
+
 // A label that is clicked like a link. It takes the keyboard focus, Enter
 // or Space on it activates it, and assistive tools see a link they can press.
 class LinkLabel : public QLabel {

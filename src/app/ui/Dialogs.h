@@ -2,10 +2,19 @@
 // Modal dialogs and message boxes, behind an interface so that handlers can
 // be driven with scripted answers.
 
+#include <QList>
 #include <QString>
 #include <optional>
 
 namespace morvane {
+
+// One line of the title list.
+struct TitleChoice {
+    int number = 0;
+    QString duration; // as morvane-cut --list shows it
+    int chapters = 0;
+    QString audio; // "en AC-3 2ch, fr AC-3 6ch"; empty for none
+};
 
 class Dialogs {
 public:
@@ -18,6 +27,10 @@ public:
     // Message boxes titled "Morvane".
     virtual void message(const QString &text) = 0;
     virtual bool askYesNo(const QString &text) = 0; // true for Yes
+    // A DVD's titles to choose one from, titled "Morvane", with preselected
+    // (a title number) chosen at first. The chosen title's number, or
+    // std::nullopt when the user cancels.
+    virtual std::optional<int> chooseTitle(const QList<TitleChoice> &titles, int preselected) = 0;
 };
 
 } // namespace morvane

@@ -125,6 +125,8 @@ void Form1::buildControls(QWidget *video)
     linkPal.setColor(QPalette::WindowText, QColor(0, 0, 192));
     Label1->setPalette(linkPal);
 
+    // Under the marker lines, which are created after it and so stay on top.
+    Ticks = new ChapterTicks(6345, 6435, this);
     Line2 = new MarkerLine(9375, 6300, 6405, this);
     Label4 = readOut(this, 8160, 720, 1305, 240);
     Line1 = new MarkerLine(240, 6300, 6405, this);

@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
+#include <optional>
 
 class QKeyEvent;
 
@@ -62,6 +63,7 @@ public:
     MarkerLine *Line2 = nullptr;     // end marker line above the slider
     QFrame *Frame1 = nullptr;        // box around the mark buttons and read-outs
     SeekSlider *H = nullptr;         // position slider, whole seconds
+    ChapterTicks *Ticks = nullptr;   // a DVD title's chapter starts, under the marker lines
     QTimer *T = nullptr;             // refresh timer, 1000 ms
     ClipProgressBar *pb = nullptr;   // clip progress bar
     QWidget *mp = nullptr;           // video area where the player shows its picture
@@ -146,18 +148,20 @@ private:
     void mp_mypause(); // pauses when playing
     void mp_mystop();  // back to second 0, paused
     void mp_myclose(); // closes the player; no file is open afterwards
+    void nameSourceToPlayer(); // the open file, or title, named to the player again
     // The Play/Pause caption: "Play" means the next click plays.
     void showPlayCaption();
     void showPauseCaption();
     bool captionSaysPlay() const;
 
     // --- selection/Form1_Marks.cpp ---
-    void markClicked(MarkerLine *line, int offset, std::int32_t &mark, ReadOut *readOut);
+    void markClicked(MarkerLine *line, int offset, std::int32_t &mark, int &chapter, ReadOut *readOut);
 
     // --- files/Form1_Open.cpp ---
     void stopForOpen();                           // what Open does before it asks for a file
     void openSourceFile(QString path);            // the rest, once a file is chosen
     QStringList filesToOpen(const QString &path); // the file, or the whole DVD title it is part of
+    std::optional<int> titleToOpen(const QByteArray &name, int &titleCount);
 
     // --- app/ui/Form1_Desktop.cpp ---
     void addDesktopWays(); // shortcuts, tooltips, accessible names, drops
@@ -167,6 +171,8 @@ private:
     bool takesKey(const QWidget *focus, const QKeyEvent *key) const;
     void seekBy(int seconds); // Left and Right: a user's seek, as on the slider
     void takeDrop(const QList<QUrl> &urls);
+    void showWhatPlays(); // the title in the video's description, and its chapters' ticks
+    void jumpChapter(int direction); // Page Down and Page Up: as a slider click on a chapter's start
 
     MediaPlayer &player_;
     Dialogs &dialogs_;

@@ -2,7 +2,10 @@
 // or dropped on the window, the keyboard, and what assistive tools see.
 
 #include "app/ui/Form1.h"
+#include "files/engine/DvdDisc.h"
 #include "files/engine/FileName.h"
+#include "selection/MarkerTrack.h"
+#include "state/TimeText.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -14,6 +17,7 @@
 #include <QShortcut>
 #include <QSysInfo>
 #include <algorithm>
+#include <sys/stat.h>
 
 namespace morvane {
 
@@ -26,6 +30,13 @@ QAccessibleInterface *windowAccessible(const QString &className, QObject *object
     if (className == QLatin1String(Form1::staticMetaObject.className()))
         return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
     return nullptr;
+}
+
+// A DVD's folder opens as its titles; anything else given must be a file.
+bool isDiscDirectory(const QByteArray &name)
+{
+    struct stat status {};
+    return ::stat(name.constData(), &status) == 0 && S_ISDIR(status.st_mode) && !discFolder(name).isEmpty();
 }
 
 bool namesThisMachine(const QString &host)
@@ -73,8 +84,13 @@ void Form1::addDesktopWays()
         auto *s = new QShortcut(QKeySequence(key), this);
         connect(s, &QShortcut::activated, this, [this, seconds = seconds] { seekBy(seconds); });
     }
-    H->setToolTip(
-        QStringLiteral("Position (Left and Right: 5 seconds back and forward, outside the information panel)"));
+    for (const auto &[key, direction] : {std::pair{Qt::Key_PageDown, 1}, std::pair{Qt::Key_PageUp, -1}}) {
+        auto *s = new QShortcut(QKeySequence(key), this);
+        connect(s, &QShortcut::activated, this, [this, direction = direction] { jumpChapter(direction); });
+    }
+    H->setToolTip(QStringLiteral(
+        "Position (Left and Right: 5 seconds back and forward; "
+        "Page Down and Page Up: next and previous chapter of a DVD title; outside the information panel)"));
 
     // Command1 keeps its caption as its name: "Play" or "Pause" is its state.
     Label7->setAccessibleName(QStringLiteral("Start mark"));
@@ -127,10 +143,59 @@ bool Form1::takesKey(const QWidget *focus, const QKeyEvent *key) const
     case Qt::Key_Left:
     case Qt::Key_Right:
     case Qt::Key_Home:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
         return inPage;
     default:
         return false;
     }
+}
+
+void Form1::jumpChapter(int direction)
+{
+    // As a slider click on the chapter's start: a disabled slider refuses.
+    if (!H->isEnabled() || state.ChapterSeconds.isEmpty())
+        return;
+    try {
+        const double position = player_.currentPosition();
+        double target = -1;
+        if (direction > 0) {
+            const auto next = std::upper_bound(state.ChapterSeconds.cbegin(), state.ChapterSeconds.cend(), position);
+            if (next == state.ChapterSeconds.cend())
+                return;
+            target = *next;
+        } else {
+            // The last start before the position: inside a chapter that is
+            // its own start, at its start the one before.
+            const auto here = std::lower_bound(state.ChapterSeconds.cbegin(), state.ChapterSeconds.cend(), position);
+            if (here == state.ChapterSeconds.cbegin())
+                return;
+            target = *std::prev(here);
+        }
+        H->setValue(RoundSeconds(target));
+        player_.seek(target);
+        Label4->setText(FormatHms(H->value()));
+    } catch (const std::exception &e) {
+        endQuietly("Chapter", e);
+    }
+}
+
+void Form1::showWhatPlays()
+{
+    // The caption stays as it is; assistive tools hear which title plays.
+    if (state.Title > 0) {
+        mp->setAccessibleDescription(QStringLiteral("Title %1 of %2,%3")
+                                         .arg(state.Title)
+                                         .arg(state.TitleCount)
+                                         .arg(FormatHms(RoundSeconds(player_.duration()))));
+    } else {
+        mp->setAccessibleDescription(QString());
+    }
+    QList<double> ticks;
+    if (H->maximum() > 0)
+        for (const double start : state.ChapterSeconds)
+            ticks << StartLineOffset + start * TrackWidth / H->maximum();
+    Ticks->setTicks(ticks);
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
@@ -201,7 +266,8 @@ void Form1::openGivenFile(const QByteArray &localName)
         return;
     }
     try {
-        requireReadableFile(localName);
+        if (!isDiscDirectory(localName))
+            requireReadableFile(localName);
     } catch (const UnreadableFile &e) {
         dialogs_.message(QStringLiteral("Cannot open \"%1\".\n%2").arg(*path, QString::fromUtf8(e.what())));
         return;

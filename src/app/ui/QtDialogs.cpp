@@ -1,6 +1,12 @@
 #include "app/ui/QtDialogs.h"
 
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTreeWidget>
+#include <QVBoxLayout>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -144,6 +150,42 @@ bool QtDialogs::askYesNo(const QString &text)
     QMessageBox box(QMessageBox::NoIcon, Title, text, QMessageBox::Yes | QMessageBox::No, parent_);
     box.setDefaultButton(QMessageBox::Yes);
     return exec(box) == QMessageBox::Yes;
+}
+
+std::optional<int> QtDialogs::chooseTitle(const QList<TitleChoice> &titles, int preselected)
+{
+    QDialog dialog(parent_);
+    dialog.setWindowTitle(Title);
+    auto *layout = new QVBoxLayout(&dialog);
+    auto *label = new QLabel(QStringLiteral("This DVD has %1 titles. Choose the one to open:").arg(titles.size()));
+    layout->addWidget(label);
+    auto *list = new QTreeWidget;
+    list->setRootIsDecorated(false);
+    list->setAllColumnsShowFocus(true);
+    list->setHeaderLabels({QStringLiteral("Title"), QStringLiteral("Duration"), QStringLiteral("Chapters"),
+                           QStringLiteral("Audio")});
+    list->setAccessibleName(QStringLiteral("Titles"));
+    label->setBuddy(list);
+    for (const TitleChoice &t : titles) {
+        auto *row = new QTreeWidgetItem(list, {QString::number(t.number), t.duration, QString::number(t.chapters),
+                                               t.audio.isEmpty() ? QStringLiteral("none") : t.audio});
+        row->setData(0, Qt::UserRole, t.number);
+        if (t.number == preselected)
+            list->setCurrentItem(row);
+    }
+    list->header()->resizeSections(QHeaderView::ResizeToContents);
+    layout->addWidget(list);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    layout->addWidget(buttons);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    // A double click or Enter on a row opens it, as OK does.
+    QObject::connect(list, &QTreeWidget::itemActivated, &dialog, &QDialog::accept);
+    dialog.setMinimumWidth(minimumBoxWidth());
+    list->setFocus();
+    if (dialog.exec() != QDialog::Accepted || !list->currentItem())
+        return std::nullopt;
+    return list->currentItem()->data(0, Qt::UserRole).toInt();
 }
 
 } // namespace morvane

@@ -20,6 +20,9 @@ public:
                                     const QString &fileName) override;
     void message(const QString &text) override;
     bool askYesNo(const QString &text) override;
+    // A list with one row per title, its preselected row current and focused:
+    // the arrow keys choose, Enter opens, Escape cancels.
+    std::optional<int> chooseTitle(const QList<TitleChoice> &titles, int preselected) override;
 
     // "VOB Files (*.vob)|*.vob|All Files (*.*)|*.*" in Qt's own filter form.
     static QStringList nameFilters(const QString &filter);

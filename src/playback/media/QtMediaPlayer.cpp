@@ -1,7 +1,9 @@
 #include "playback/media/QtMediaPlayer.h"
 
 #include "files/engine/FileName.h"
+#include "files/engine/TitleStream.h"
 #include "playback/media/ProgramStreamSeek.h"
+#include "playback/media/TitleSource.h"
 
 #include <QAudioDevice>
 #include <QAudioOutput>
@@ -81,6 +83,7 @@ QtMediaPlayer::QtMediaPlayer(QObject *videoOutput) : m_videoOutput(videoOutput)
 {
     preferGStreamer();
     installProgramStreamSeek(); // without it seeks still work, only less exactly
+    installTitleSource();
     m_player = std::make_unique<QMediaPlayer>();
     // Qt's pipeline runs on the system clock whether or not it has an audio
     // sink, so without a device there is nothing to attach.
@@ -89,6 +92,13 @@ QtMediaPlayer::QtMediaPlayer(QObject *videoOutput) : m_videoOutput(videoOutput)
 }
 
 QtMediaPlayer::~QtMediaPlayer() = default;
+
+qint64 QtMediaPlayer::durationMs() const
+{
+    // A title's is the time its NAV packs span, not the demuxer's estimate
+    // from the stream's last time stamps.
+    return m_title ? m_titleDurationMs : m_player->duration();
+}
 
 void QtMediaPlayer::requireOpen(const char *operation) const
 {
@@ -130,11 +140,8 @@ void QtMediaPlayer::setFileName(const QStringList &files)
     // Naming the open file again only rewinds it: reloading would blank the
     // picture for nothing, and the back end still holds the file open even
     // if it has been renamed or moved since.
-    if (absolute == m_path && m_player->duration() > 0 && m_player->mediaStatus() != QMediaPlayer::InvalidMedia) {
-        m_player->stop();
-        m_seekTargetMs = -1;
+    if (rewindIfOpen(absolute))
         return;
-    }
 
     for (const QString &part : parts)
         requirePlayableFile(part);
@@ -149,6 +156,59 @@ void QtMediaPlayer::setFileName(const QStringList &files)
         source = QUrl::fromEncoded("splitfile://" + QUrl::toPercentEncoding(QByteArray::fromStdString(file), "/*"));
     }
     const std::uint64_t mark = programStreamMark();
+    load(source);
+    // Second 0 is the stream's first timestamp. The program stream demuxer
+    // tells it as it starts reading; other formats only through the
+    // position, once their first picture is shown, and one that starts at 0
+    // waits here for nothing.
+    std::optional<std::int64_t> startNs;
+    waitFor(
+        [&] {
+            startNs = programStreamStartNs(file, mark);
+            return startNs || m_player->position() > 0;
+        },
+        originWaitMs);
+    m_originMs = startNs ? *startNs / 1000000 : m_player->position();
+    m_path = absolute;
+}
+
+bool QtMediaPlayer::rewindIfOpen(const QString &path)
+{
+    if (path != m_path || m_player->duration() <= 0 || m_player->mediaStatus() == QMediaPlayer::InvalidMedia)
+        return false;
+    m_player->stop();
+    m_seekTargetMs = -1;
+    return true;
+}
+
+void QtMediaPlayer::setTitle(const QByteArray &discPath, int number)
+{
+    if (discPath.isEmpty())
+        fail(QStringLiteral("No file name was given"));
+    // Bytes kept whole: a name that is not UTF-8 still names its own title.
+    const QString path =
+        QStringLiteral("title %1 of ").arg(number) + QString::fromLatin1(discPath.toPercentEncoding("/"));
+    if (rewindIfOpen(path))
+        return;
+    close();
+    attachVideoOutput();
+    std::shared_ptr<OpenTitle> title;
+    try {
+        title = std::make_shared<OpenTitle>(discPath, number);
+    } catch (const std::exception &e) { // its tables, or its VOBs, do not read
+        fail(QString::fromUtf8(e.what()));
+    }
+    m_title = std::make_unique<ServedTitle>(title);
+    const TitleTimeline &timeline = title->timeline();
+    load(m_title->url()); // closes again when refused
+    // The stream's time stamps are the title's from its first VOBU on.
+    m_originMs = timeline.firstTimeStamp() / 90;
+    m_titleDurationMs = timeline.durationTicks() / 90;
+    m_path = path;
+}
+
+void QtMediaPlayer::load(const QUrl &source)
+{
     QString reason;
     bool refused = false;
     const auto errors = QObject::connect(m_player.get(), &QMediaPlayer::errorOccurred, m_player.get(),
@@ -180,19 +240,6 @@ void QtMediaPlayer::setFileName(const QStringList &files)
         close();
         fail(reason);
     }
-    // Second 0 is the stream's first timestamp. The program stream demuxer
-    // tells it as it starts reading; other formats only through the
-    // position, once their first picture is shown, and one that starts at 0
-    // waits here for nothing.
-    std::optional<std::int64_t> startNs;
-    waitFor(
-        [&] {
-            startNs = programStreamStartNs(file, mark);
-            return startNs || m_player->position() > 0;
-        },
-        originWaitMs);
-    m_originMs = startNs ? *startNs / 1000000 : m_player->position();
-    m_path = absolute;
 }
 
 void QtMediaPlayer::attachVideoOutput()
@@ -233,6 +280,8 @@ void QtMediaPlayer::close()
     m_player->stop();
     m_player->setSource(QUrl());
     m_titleLinks.reset();
+    m_title.reset();
+    m_titleDurationMs = 0;
     m_path.clear();
     m_originMs = 0;
     m_seekTargetMs = -1;
@@ -241,13 +290,13 @@ void QtMediaPlayer::close()
 double QtMediaPlayer::duration()
 {
     requireOpen("read the duration");
-    return m_player->duration() / 1000.0;
+    return durationMs() / 1000.0;
 }
 
 double QtMediaPlayer::currentPosition()
 {
     requireOpen("read the position");
-    const qint64 durationMs = m_player->duration();
+    const qint64 durationMs = this->durationMs();
     // At the end the back end's clock stands wherever the last packet ended,
     // which may be short of or past the duration it reported.
     if (m_player->mediaStatus() == QMediaPlayer::EndOfMedia)

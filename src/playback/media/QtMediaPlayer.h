@@ -19,8 +19,11 @@
 
 class QObject;
 class QTemporaryDir;
+class QUrl;
 
 namespace morvane {
+
+class ServedTitle;
 
 class QtMediaPlayer final : public MediaPlayer {
 public:
@@ -42,6 +45,10 @@ public:
     // the back end's split-file source reads as one stream.
     using MediaPlayer::setFileName;
     void setFileName(const QStringList &files) override;
+    // A title plays from the engine's title stream through a source element
+    // of this process (TitleSource.h); its time stamps run on across VOB IDs
+    // from the title's first one, which is second 0.
+    void setTitle(const QByteArray &discPath, int number) override;
     void pause() override;
     void play() override;
     // Harmless without a file: closing is also the teardown path.
@@ -58,10 +65,16 @@ private:
     void requireOpen(const char *operation) const;
     void attachVideoOutput();
     bool waitFor(const std::function<bool()> &done, int timeoutMs);
+    // Sets source and waits until it is loaded; throws PlayerError.
+    void load(const QUrl &source);
+    bool rewindIfOpen(const QString &path);
+    qint64 durationMs() const;
 
     std::unique_ptr<QMediaPlayer> m_player;
     QPointer<QObject> m_videoOutput;
-    std::unique_ptr<QTemporaryDir> m_titleLinks; // while a title is open
+    std::unique_ptr<QTemporaryDir> m_titleLinks; // while a title of parts is open
+    std::unique_ptr<ServedTitle> m_title;        // while a DVD title is open
+    qint64 m_titleDurationMs = 0;                // its duration from its tables and NAV packs
     QString m_path;                              // the open file, or a title's parts one per line
     qint64 m_originMs = 0;                       // backend position of the file's first picture
     qint64 m_seekTargetMs = -1;                  // backend position the last seek asked for
