@@ -458,8 +458,9 @@ private slots:
                 "Morvane 1.0 / Window /  /  /  /  /  / ", // "frame" on the AT-SPI bus, not "filler" (Client)
                 "Start mark / StaticText / read-only /  / text ' 0 : 0 : 10' /  0 : 0 : 10 /  / ",
                 "Selection length / StaticText / read-only /  / text ' 0 : 0 : 20' /  0 : 0 : 20 /  / ",
-                "Position slider / Slider /  / value /  / 30 / Position (Left and Right: 5 seconds back and forward, "
-                "outside the information panel) / SetFocus",
+                "Position slider / Slider /  / value /  / 30 / Position (Left and Right: 5 seconds back and forward; "
+                "Page Down and Page Up: next and previous chapter of a DVD title; outside the information panel)"
+                " / SetFocus",
                 "Clip progress / ProgressBar / read-only / value /  / 45% / 45% / ",
                 "Video / Client /  /  /  /  /  / SetFocus", "Information / Client /  /  /  /  /  / SetFocus",
                 "Play / Button /  /  /  /  / Play or pause (Space, unless a button, the check box, the link or the "

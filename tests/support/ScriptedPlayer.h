@@ -37,7 +37,7 @@ public:
     void setPosition(double seconds) { position_ = seconds; }
 
     using MediaPlayer::setFileName;
-    void setFileName(const QStringList &files) override; // a title's parts are named as "a + b"
+    void setFileName(const QStringList &files) override;            // a title's parts are named as "a + b"
     void setTitle(const QByteArray &discPath, int number) override; // named as "path#number"
     void pause() override;
     void play() override;

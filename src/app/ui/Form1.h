@@ -143,11 +143,11 @@ private:
     bool takeDuration();
 
     // --- playback/Form1_Playback.cpp: the only writers of IsPlaying ---
-    void mp_myopen();  // starts the file just named to the player
-    void mp_myplay();  // plays or resumes; from the beginning when stopped or at the end
-    void mp_mypause(); // pauses when playing
-    void mp_mystop();  // back to second 0, paused
-    void mp_myclose(); // closes the player; no file is open afterwards
+    void mp_myopen();          // starts the file just named to the player
+    void mp_myplay();          // plays or resumes; from the beginning when stopped or at the end
+    void mp_mypause();         // pauses when playing
+    void mp_mystop();          // back to second 0, paused
+    void mp_myclose();         // closes the player; no file is open afterwards
     void nameSourceToPlayer(); // the open file, or title, named to the player again
     // The Play/Pause caption: "Play" means the next click plays.
     void showPlayCaption();
@@ -171,7 +171,7 @@ private:
     bool takesKey(const QWidget *focus, const QKeyEvent *key) const;
     void seekBy(int seconds); // Left and Right: a user's seek, as on the slider
     void takeDrop(const QList<QUrl> &urls);
-    void showWhatPlays(); // the title in the video's description, and its chapters' ticks
+    void showWhatPlays();            // the title in the video's description, and its chapters' ticks
     void jumpChapter(int direction); // Page Down and Page Up: as a slider click on a chapter's start
 
     MediaPlayer &player_;

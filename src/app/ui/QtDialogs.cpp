@@ -3,19 +3,19 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QHeaderView>
-#include <QLabel>
-#include <QTreeWidget>
-#include <QVBoxLayout>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSettings>
 #include <QSpacerItem>
+#include <QTreeWidget>
+#include <QVBoxLayout>
 
 namespace morvane {
 
@@ -162,8 +162,8 @@ std::optional<int> QtDialogs::chooseTitle(const QList<TitleChoice> &titles, int 
     auto *list = new QTreeWidget;
     list->setRootIsDecorated(false);
     list->setAllColumnsShowFocus(true);
-    list->setHeaderLabels({QStringLiteral("Title"), QStringLiteral("Duration"), QStringLiteral("Chapters"),
-                           QStringLiteral("Audio")});
+    list->setHeaderLabels(
+        {QStringLiteral("Title"), QStringLiteral("Duration"), QStringLiteral("Chapters"), QStringLiteral("Audio")});
     list->setAccessibleName(QStringLiteral("Titles"));
     label->setBuddy(list);
     for (const TitleChoice &t : titles) {

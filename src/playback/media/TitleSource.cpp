@@ -124,11 +124,11 @@ void classInit(gpointer klass, gpointer)
     parentClass = GST_BASE_SRC_CLASS(g_type_class_peek_parent(klass));
     G_OBJECT_CLASS(klass)->finalize = finalize;
     auto *element = GST_ELEMENT_CLASS(klass);
-    static GstStaticPadTemplate srcTemplate = GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS_ANY);
+    static GstStaticPadTemplate srcTemplate =
+        GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS_ANY);
     gst_element_class_add_static_pad_template(element, &srcTemplate);
     gst_element_class_set_static_metadata(element, "Morvane DVD title source", "Source/File",
-                                          "Reads a DVD title's cells in play order as one program stream",
-                                          "Morvane");
+                                          "Reads a DVD title's cells in play order as one program stream", "Morvane");
     auto *base = GST_BASE_SRC_CLASS(klass);
     base->start = start;
     base->stop = stop;
