@@ -46,6 +46,7 @@ QString CommandLine::help()
                           "Cut a time range out of a DVD video file (.vob) and save it as a new file.\n"
                           "\n"
                           "Opens the window; given FILE, opens it as Open would and starts playing it.\n"
+                          "FILE may also be a DVD folder, whose titles then open as from one of its files.\n"
                           "\n"
                           "Options:\n"
                           "  -h, --help     show this help and exit\n"
@@ -53,7 +54,8 @@ QString CommandLine::help()
                           "  --             take the next argument as FILE even if it starts with '-'\n"
                           "\n"
                           "Keys in the window: Space play/pause, Home stop, Ctrl+O open, Ctrl+S save,\n"
-                          "I or [ mark start, O or ] mark end, P play selected, Left/Right 5 s back/forward.\n"
+                          "I or [ mark start, O or ] mark end, P play selected, Left/Right 5 s back/forward,\n"
+                          "Page Down/Page Up next/previous chapter of a DVD title.\n"
                           "\n"
                           "The command-line cutter is morvane-cut(1); see morvane(1) for more.\n");
 }
