@@ -240,43 +240,55 @@ private slots:
         QCOMPARE(f.H->value(), qRound(start));
     }
 
-    // Marks 4 to 8 cross the boundary at 6 s; marks taken at chapter
-    // starts cut those chapters. Each clip is what morvane-cut makes.
-    void saveAcrossVobIds_data()
+    // Marks 4 to 8 on the movie cross the boundary at 6 s; marks taken at
+    // chapter starts (Page Down from the start) cut those chapters with
+    // Precise cut only. The offbeat title's chapter 2 starts inside second
+    // 2.6, so its rounded mark alone would cut elsewhere. Each clip is what
+    // morvane-cut makes.
+    void save_data()
     {
+        QTest::addColumn<QString>("title");
         QTest::addColumn<bool>("precise");
-        QTest::addColumn<bool>("atChapters");
+        QTest::addColumn<QList<int>>("pageDowns"); // before Mark Start and before Mark End; empty: marks 4 and 8
         QTest::addColumn<QStringList>("cutArguments");
-        QTest::newRow("byte rate") << false << false << QStringList{"--start", "4", "--end", "8"};
-        QTest::newRow("precise") << true << false << QStringList{"--precise", "--start", "4", "--end", "8"};
-        QTest::newRow("precise, chapters 2 and 3") << true << true << QStringList{"--precise", "--chapters", "2-3"};
+        QTest::newRow("byte rate") << "movie" << false << QList<int>{} << QStringList{"--start", "4", "--end", "8"};
+        QTest::newRow("precise") << "movie" << true << QList<int>{}
+                                 << QStringList{"--precise", "--start", "4", "--end", "8"};
+        QTest::newRow("precise, chapters 2 and 3")
+            << "movie" << true << QList<int>{1, 2} << QStringList{"--precise", "--chapters", "2-3"};
+        QTest::newRow("precise, chapter 2 off the second")
+            << "offbeat" << true << QList<int>{1, 1} << QStringList{"--precise", "--chapters", "2"};
+        QTest::newRow("byte rate, at chapters")
+            << "offbeat" << false << QList<int>{1, 1} << QStringList{"--start", "3", "--end", "4"};
     }
-    void saveAcrossVobIds()
+    void save()
     {
+        QFETCH(QString, title);
         QFETCH(bool, precise);
-        QFETCH(bool, atChapters);
+        QFETCH(QList<int>, pageDowns);
         QFETCH(QStringList, cutArguments);
         QTemporaryDir dir;
         auto w = window();
         Form1 &f = *w->form;
-        f.openGivenFile(QFile::encodeName(disc("movie/VIDEO_TS/VTS_01_1.VOB")));
+        f.openGivenFile(QFile::encodeName(disc(title + "/VIDEO_TS/VTS_01_1.VOB")));
         f.Check1->setChecked(precise);
-        if (atChapters) {
-            w->click(f.Command1);
-            QTest::keyClick(&f, Qt::Key_PageDown);
-            w->click(f.Command5);
-            QTest::keyClick(&f, Qt::Key_PageDown);
-            QTest::keyClick(&f, Qt::Key_PageDown);
-            w->click(f.Command6);
-        } else {
+        if (pageDowns.isEmpty()) {
             w->mark(4, 8);
+        } else {
+            w->click(f.Command1);
+            for (const auto &[downs, mark] :
+                 {std::pair(pageDowns[0], f.Command5), std::pair(pageDowns[1], f.Command6)}) {
+                for (int i = 0; i < downs; ++i)
+                    QTest::keyClick(&f, Qt::Key_PageDown);
+                w->click(mark);
+            }
         }
         w->dialogs.saveAnswers << dir.filePath("window.vob");
         w->click(f.Command7);
         QCOMPARE(w->dialogs.messages, QStringList{"Clip Saved"});
         QProcess cut;
         cut.start(MORVANE_CUT_PATH,
-                  QStringList{"--title", "1"} + cutArguments + QStringList{disc("movie"), dir.filePath("cut.vob")});
+                  QStringList{"--title", "1"} + cutArguments + QStringList{disc(title), dir.filePath("cut.vob")});
         QVERIFY(cut.waitForFinished(60000));
         QCOMPARE(cut.exitCode(), 0);
         const QByteArray clip = test::readFile(dir.filePath("window.vob"));
