@@ -5,6 +5,9 @@
 #include "selection/MarkerTrack.h"
 #include "state/TimeText.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace morvane {
 
 void Form1::Command5_Click() { markClicked(Line1, StartLineOffset, state.StartSecond, state.StartChapter, Label7); }
@@ -24,8 +27,11 @@ void Form1::markClicked(MarkerLine *line, int offset, std::int32_t &mark, int &c
         // A mark taken where a chapter jump put the player: a precise cut
         // then starts or ends at that chapter's own first VOBU, which the
         // whole second alone may miss by one.
-        chapter = int(state.ChapterSeconds.indexOf(position));
-        if (chapter < 0 && state.Title > 0 && position == player_.duration())
+        // The player may stand a frame or two off the start it was sent to.
+        const auto near = [position](double start) { return std::abs(position - start) < 0.1; };
+        const auto found = std::find_if(state.ChapterSeconds.cbegin(), state.ChapterSeconds.cend(), near);
+        chapter = found == state.ChapterSeconds.cend() ? -1 : int(found - state.ChapterSeconds.cbegin());
+        if (chapter < 0 && state.Title > 0 && near(player_.duration()))
             chapter = int(state.ChapterSeconds.size());
         readOut->setText(FormatHms(mark));
         if (state.selectionValid())

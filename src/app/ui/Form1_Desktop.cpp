@@ -157,18 +157,21 @@ void Form1::jumpChapter(int direction)
     if (!H->isEnabled() || state.ChapterSeconds.isEmpty())
         return;
     try {
+        // The player may stand a frame or two off the start a jump sent it
+        // to: Page Down looks past that. Page Up goes back to the start of
+        // the chapter the position is in or, less than a second into it, to
+        // the one before.
         const double position = player_.currentPosition();
+        const QList<double> &starts = state.ChapterSeconds;
         double target = -1;
         if (direction > 0) {
-            const auto next = std::upper_bound(state.ChapterSeconds.cbegin(), state.ChapterSeconds.cend(), position);
-            if (next == state.ChapterSeconds.cend())
+            const auto next = std::upper_bound(starts.cbegin(), starts.cend(), position + 0.1);
+            if (next == starts.cend())
                 return;
             target = *next;
         } else {
-            // The last start before the position: inside a chapter that is
-            // its own start, at its start the one before.
-            const auto here = std::lower_bound(state.ChapterSeconds.cbegin(), state.ChapterSeconds.cend(), position);
-            if (here == state.ChapterSeconds.cbegin())
+            const auto here = std::lower_bound(starts.cbegin(), starts.cend(), position - 1.0);
+            if (here == starts.cbegin())
                 return;
             target = *std::prev(here);
         }
