@@ -28,6 +28,7 @@ struct Opened {
     int sliderMaximum = 0; // -1: not compared
     QString description;   // the video's, for assistive tools
     int questions = 0;     // "whole title?" questions asked
+    bool refused = false;  // one "Cannot play" message
 };
 
 // A copy of the movie whose title set's tables are cut short.
@@ -99,6 +100,8 @@ private slots:
         QTest::newRow("one title, its second file")
             << disc("movie/VIDEO_TS/VTS_01_2.VOB") << true << QList<std::optional<int>>{}
             << Opened{0, 0, 1, 12, "Title 1 of 1, 0 : 0 : 12", 0};
+        QTest::newRow("damaged tables, the folder given")
+            << "damaged folder" << true << QList<std::optional<int>>{} << Opened{0, 0, -1, 10, "", 0, true};
         QTest::newRow("damaged tables: a file")
             << "damaged" << true << QList<std::optional<int>>{} << Opened{0, 0, 0, -1, "", 1};
     }
@@ -111,6 +114,8 @@ private slots:
         QTemporaryDir dir;
         if (path == "damaged")
             path = damagedMovie(dir) + "/VTS_01_1.VOB";
+        if (path == "damaged folder")
+            path = damagedMovie(dir);
         auto w = window();
         w->dialogs.titleAnswers = answers;
         if (given) {
@@ -127,8 +132,11 @@ private slots:
                    f.state.fileOpen() ? f.state.Title : -1,
                    f.H->maximum(),
                    f.mp->accessibleDescription(),
-                   int(w->dialogs.questions.size())};
-        QCOMPARE(w->dialogs.messages, QStringList());
+                   int(w->dialogs.questions.size()),
+                   w->dialogs.messages.size() == 1 && w->dialogs.messages.front().startsWith("Cannot play \"" + path)};
+        QCOMPARE(got.refused, expected.refused);
+        if (!expected.refused)
+            QCOMPARE(w->dialogs.messages, QStringList());
         QCOMPARE(got.listed, expected.listed);
         QCOMPARE(got.preselected, expected.preselected);
         QCOMPARE(got.title, expected.title);
