@@ -216,9 +216,8 @@ private slots:
         QFETCH(QString, message);
         QTemporaryDir dir, viewDir;
         const QString src = dir.filePath("it's \"Ärger\".vob"), out = dir.filePath("out");
-        const QString target = setup == "bindfs"
-                                   ? viewDir.filePath(QFileInfo(src).fileName())
-                                   : out + (setup.startsWith("inexact") ? "/clip\uFFFD.vob" : "/a 'clip' „Öl“ 日本");
+        const QString clipName = setup.startsWith("inexact") ? "/clip\uFFFD.vob" : "/a 'clip' „Öl“ 日本";
+        const QString target = setup == "bindfs" ? viewDir.filePath(QFileInfo(src).fileName()) : out + clipName;
         const QString media = MORVANE_TEST_MEDIA "/" + (setup.contains('.') ? setup : "dvd.vob");
         QVERIFY(QDir().mkdir(out) && writeFile(src, bytes(media)));
         Mount view{viewDir.path()}, full{out};

@@ -99,8 +99,6 @@ ExtentTable wholeParts(const std::vector<std::int64_t> &sizes)
     return table;
 }
 
-namespace {
-
 std::vector<std::int64_t> sizesOf(const std::vector<SourcePart> &parts)
 {
     std::vector<std::int64_t> sizes;
@@ -108,8 +106,6 @@ std::vector<std::int64_t> sizesOf(const std::vector<SourcePart> &parts)
         sizes.push_back(part.size);
     return sizes;
 }
-
-} // namespace
 
 JoinedByteSource::JoinedByteSource(std::vector<SourcePart> parts)
     : parts_(std::move(parts)), table_(wholeParts(sizesOf(parts_)))

@@ -61,6 +61,9 @@ struct SourcePart {
     std::string name;
 };
 
+// Each part's size, in order.
+std::vector<std::int64_t> sizesOf(const std::vector<SourcePart> &parts);
+
 // One run of a stream: length bytes of file `part` from `offset`.
 struct Extent {
     std::size_t part = 0;

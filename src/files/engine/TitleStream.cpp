@@ -167,18 +167,6 @@ TitlePlace TitleTimeline::chapterStart(std::size_t chapter) const
     return place;
 }
 
-namespace {
-
-std::vector<std::int64_t> sizesOf(const std::vector<SourcePart> &parts)
-{
-    std::vector<std::int64_t> sizes;
-    for (const SourcePart &part : parts)
-        sizes.push_back(part.size);
-    return sizes;
-}
-
-} // namespace
-
 TitleStream::TitleStream(std::vector<SourcePart> parts, const TitleTimeline &timeline, std::int64_t shiftFrom)
     : raw_(parts, timeline.streamTable(wholeParts(sizesOf(parts))))
 {
