@@ -1,0 +1,36 @@
+#pragma once
+// Running the engine's cuts and morvane-cut, and what came of them.
+
+#include "files/engine/ClipCutter.h"
+#include "support/Files.h"
+
+#include <functional>
+
+namespace morvane::test {
+
+struct NullProgress : ProgressSink {
+    void setMaximum(std::int64_t) override {}
+    void setValue(std::int64_t) override {}
+};
+
+// The error's class as a prefix, then its text; empty when the cut worked.
+inline QString outcomeOf(const std::function<void()> &cut)
+{
+    try {
+        cut();
+    } catch (const CutCancelled &e) {
+        return "cancelled: " + QString::fromUtf8(e.what());
+    } catch (const TargetInUse &e) {
+        return "in use: " + QString::fromUtf8(e.what());
+    } catch (const TargetTaken &e) {
+        return "taken: " + QString::fromUtf8(e.what());
+    } catch (const std::exception &e) {
+        return QString::fromUtf8(e.what());
+    }
+    return "";
+}
+
+// morvane-cut run in dir with args (spaced).
+inline Ran runCut(const QString &args, const QString &dir = {}) { return run(MORVANE_CUT_PATH, args.split(' '), dir); }
+
+} // namespace morvane::test
