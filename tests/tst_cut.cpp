@@ -1,0 +1,264 @@
+// morvane-cut's own contract: its arguments, exit statuses, messages and progress bar. What a cut copies is the
+// engine's, tested with the engine; here each clip only has to be the one the engine makes for the same request.
+
+#include "support/Cut.h"
+
+#include <QtTest>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+using namespace morvane;
+using namespace morvane::test;
+
+Q_DECLARE_METATYPE(CutRequest)
+
+namespace {
+
+// Run in a folder holding links to the test media, under the names the command lines use, and two names of its
+// own: old.vob, a file, and d, a folder.
+const char kSetup[] = R"(ln -s "$T/dvd.vob" dvd.vob && ln -s "$T/dvd.vob" $'s\xfe' && ln -s "$T/random.bin" random.bin
+ln -s "$T"/split/VTS_01_[123].VOB . && ln -s "$T/discs/movie" movie && ln -s "$T/discs/episodes" episodes
+ln -s "$T/discs/angles" angles && printf old > old.vob && mkdir d)";
+const char kParts[] = "VTS_01_1.VOB VTS_01_2.VOB VTS_01_3.VOB";
+
+// Every name in dir as bytes, sorted.
+QByteArrayList listing(const QString &dir)
+{
+    QByteArrayList names;
+    for (const auto &entry : std::filesystem::directory_iterator(QFile::encodeName(dir).constData()))
+        names << QByteArray::fromStdString(entry.path().filename().native());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A name that is not text has no QString that reaches it.
+QByteArray bytesOf(const QByteArray &path)
+{
+    std::ifstream in(path.constData(), std::ios::binary);
+    return QByteArray::fromStdString(std::string(std::istreambuf_iterator<char>(in), {}));
+}
+
+// QTemporaryDir would leave the names that are not text behind.
+struct Folder {
+    QTemporaryDir dir;
+    QByteArrayList before;
+
+    Folder()
+    {
+        dir.setAutoRemove(false);
+        const Ran setUp = command(kSetup);
+        if (setUp.exitCode != 0)
+            qFatal("cannot set up the folder: %s", qPrintable(setUp.err));
+        before = listing(dir.path());
+    }
+    // Runs a bash command line in the folder; $M is morvane-cut.
+    Ran command(const QString &line) const
+    {
+        QProcess bash;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("M", MORVANE_CUT_PATH);
+        env.insert("T", MORVANE_TEST_MEDIA);
+        bash.setProcessEnvironment(env);
+        bash.setWorkingDirectory(dir.path());
+        bash.start("bash", {"-c", line});
+        const bool done = bash.waitForFinished(60000) && bash.exitStatus() == QProcess::NormalExit;
+        return {done ? bash.exitCode() : -1, bash.readAllStandardOutput(), bash.readAllStandardError()};
+    }
+    ~Folder() { std::filesystem::remove_all(QFile::encodeName(dir.path()).constData()); }
+    QByteArray path(const QByteArray &name) const { return QFile::encodeName(dir.path()) + "/" + name; }
+};
+
+CutRequest request(const QByteArrayList &sources, const QByteArray &target, int start, int end,
+                   CutMethod method = CutMethod::ByteRate, int duration = 0)
+{
+    return {sources, target, duration, start, end, Replace::Allowed, method};
+}
+
+CutRequest chapters(const QByteArray &disc, int first, int last, CutMethod method)
+{
+    CutRequest r = request({disc}, "c.vob", 0, 0, method);
+    r.title = 1;
+    r.firstChapter = first;
+    r.lastChapter = last;
+    return r;
+}
+
+} // namespace
+
+class CutTest : public QObject {
+    Q_OBJECT
+private slots:
+    void cuts_data()
+    {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<CutRequest>("same"); // what the engine is asked for the same clip; target beside the folder
+        const QByteArrayList parts = QByteArray(kParts).split(' ');
+        const auto precise = CutMethod::Precise;
+        QTest::newRow("byte rate") << "--duration 10 --start 2 --end 5 dvd.vob c.vob"
+                                   << request({"dvd.vob"}, "c.vob", 2, 5, CutMethod::ByteRate, 10);
+        QTest::newRow("duration from the player")
+            << "--start 2 --end 5 dvd.vob c.vob" << request({"dvd.vob"}, "c.vob", 2, 5, CutMethod::ByteRate, 10);
+        QTest::newRow("= and leading zeros")
+            << "--duration=0036 --start 05 --end=00000000033 " + QString(kParts) + " c.vob"
+            << request(parts, "c.vob", 5, 33, CutMethod::ByteRate, 36);
+        QTest::newRow("--force over a file") << "--force --duration 10 --start 2 --end 5 dvd.vob old.vob"
+                                             << request({"dvd.vob"}, "old.vob", 2, 5, CutMethod::ByteRate, 10);
+        QTest::newRow("a name that is not text") << "--duration 10 --start 2 --end 5 $'s\\xfe' $'c\\xfe.vob'"
+                                                 << request({"s\xfe"}, "c\xfe.vob", 2, 5, CutMethod::ByteRate, 10);
+        QTest::newRow("precise, parts") << "--precise --start 5 --end 33 " + QString(kParts) + " c.vob"
+                                        << request(parts, "c.vob", 5, 33, precise);
+        QTest::newRow("title") << "--title 1 --start 4 --end 8 movie c.vob" << [] {
+            CutRequest r = request({"movie"}, "c.vob", 4, 8);
+            r.title = 1;
+            return r;
+        }();
+        QTest::newRow("precise, chapters 2 to 3")
+            << "--title 1 --precise --chapters 2-3 movie c.vob" << chapters("movie", 2, 3, precise);
+        QTest::newRow("chapter 2") << "--title=1 --chapters=2 movie c.vob"
+                                   << chapters("movie", 2, 2, CutMethod::ByteRate);
+    }
+
+    // The clip is the engine's, morvane-cut says what a precise or chapter cut covers, and leaves nothing else.
+    void cuts()
+    {
+        QFETCH(QString, args);
+        QFETCH(CutRequest, same);
+        Folder folder;
+        const Ran ran = folder.command("\"$M\" " + args);
+        QCOMPARE(ran.exitCode, 0);
+        QTemporaryDir elsewhere;
+        CutRequest engine = same;
+        for (QByteArray &source : engine.sources)
+            source = folder.path(source);
+        engine.target = QFile::encodeName(elsewhere.filePath("engine.vob"));
+        NullProgress progress;
+        const CutResult result = ClipCutter(progress, {}).cut(engine);
+        const bool says = same.method == CutMethod::Precise || same.firstChapter;
+        QCOMPARE(ran.err, says ? QString::asprintf("morvane-cut: the clip covers %.2f s to %.2f s, %lld bytes.\n",
+                                                   result.startTime, result.endTime, (long long)result.length)
+                               : QString());
+        const QByteArray clip = bytesOf(folder.path(same.target));
+        QVERIFY2(!clip.isEmpty() && clip == bytesOf(engine.target), qPrintable(QString::number(clip.size())));
+        QByteArrayList names = folder.before;
+        if (!names.contains(same.target))
+            names << same.target;
+        std::sort(names.begin(), names.end());
+        QCOMPARE(listing(folder.dir.path()), names);
+    }
+
+    void refused_data()
+    {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<int>("exitCode"); // 2: refused before any cut, 1: the cut failed
+        QTest::addColumn<QString>("message");
+        const QString cut = "--duration 10 --start 2 --end 5 dvd.vob ";
+        const QString inUse =
+            "Cannot overwrite file in use: \"%1\" is the source file, or cannot be told apart from it.";
+        const auto row = [](const char *tag, const QString &args, int exitCode, const QString &message) {
+            QTest::newRow(tag) << args << exitCode << message;
+        };
+        row("option twice", "--duration 10 --start 3 --start=2 --end 5 dvd.vob n", 2, "\"--start\" is given twice.");
+        row("start = end", "--duration 10 --start 5 --end 5 dvd.vob n", 2,
+            "the start (5) must be less than the end (5).");
+        row("negative", "--duration 10 --start -1 --end 5 dvd.vob n", 2, "--start cannot be negative.");
+        row("too large", "--duration 10 --start 2 --end 2147483648 dvd.vob n", 2, "--end is too large.");
+        row("not whole seconds", "--duration 10 --start 1.5 --end 5 dvd.vob n", 2,
+            "--start wants whole seconds, not \"1.5\".");
+        row("unknown option", "--fast " + cut + "n", 2, "unknown option \"--fast\".");
+        row("no value", "--duration 10 --start 2 dvd.vob n --end", 2, "--end needs a value.");
+        row("no end", "--duration 10 --start 2 dvd.vob n", 2, "--start and --end are required.");
+        row("no target", cut, 2, "expected SOURCE and TARGET, got 1 path(s).");
+        row("a file there, no --force", cut + "old.vob", 2, "\"old.vob\" already exists; add --force to replace it.");
+        row("a folder there", "--force " + cut + "d", 2,
+            "The target \"d\" is a directory; a clip can only replace a file.");
+        row("the source", "--force " + cut + "./dvd.vob", 2, inUse.arg("./dvd.vob"));
+        row("a part of the source", "--precise --force --start 1 --end 3 " + QString(kParts) + " VTS_01_2.VOB", 2,
+            inUse.arg("VTS_01_2.VOB"));
+        row("a VOB of the title", "--title 1 --start 1 --end 2 movie movie/VIDEO_TS/VTS_01_2.VOB", 2,
+            inUse.arg("movie/VIDEO_TS/VTS_01_2.VOB"));
+        row("no duration for a name that is not text", "--start 2 --end 5 $'s\\xfe' n", 2,
+            "cannot read the duration of \"s\\xFE\": the media player cannot open a name that is not text; give it "
+            "with --duration.");
+        row("chapters without a title", "--chapters 1 movie n", 2, "--chapters needs --title.");
+        row("chapters and marks", "--title 1 --chapters 1 --start 1 movie n", 2,
+            "give either --chapters or --start and --end, not both.");
+        row("chapters backwards", "--title 1 --chapters 3-2 movie n", 2,
+            "--chapters wants the first chapter before the last, not \"3-2\".");
+        row("title 0", "--title 0 --start 1 --end 2 movie n", 2, "--title wants a number from 1, not 0.");
+        row("title of two sources", "--title 1 --start 1 --end 2 movie episodes n", 2,
+            "--title takes one SOURCE, the DVD folder or a file in it.");
+        row("list of two", "--list movie episodes", 2, "--list takes one DVD folder or file in it, got 2 path(s).");
+        row("duration 0", "--duration 0 --start 2 --end 5 dvd.vob n", 1,
+            "The duration is 0 seconds, so the source has no byte rate.");
+        row("no such source", "--duration 10 --start 2 --end 5 $'s\\xff' n", 1,
+            "The source file \"s\\xFF\" cannot be opened: No such file or directory.");
+        row("not a program stream", "--precise --start 0 --end 5 random.bin n", 1,
+            "\"random.bin\" is not an MPEG program stream, so it cannot be cut precisely.");
+        row("no such chapter", "--title 1 --chapters 2-5 movie n", 1, "Title 1 has 4 chapters; there is no chapter 5.");
+        row("interleaved angles", "--title 1 --precise --start 1 --end 3 angles n", 1,
+            "Title 1 has several camera angles here, interleaved on the disc; a cut would mix their pictures.");
+    }
+
+    // One line on stderr, and the folder as it was.
+    void refused()
+    {
+        QFETCH(QString, args);
+        QFETCH(QString, message);
+        Folder folder;
+        const Ran ran = folder.command("\"$M\" " + args);
+        QTEST(ran.exitCode, "exitCode");
+        QCOMPARE(ran.err, "morvane-cut: " + message + "\n");
+        QCOMPARE(ran.out, QString());
+        QCOMPARE(listing(folder.dir.path()), folder.before);
+    }
+
+    void lists()
+    {
+        Folder folder;
+        const Ran ran = folder.command("\"$M\" --list episodes/VIDEO_TS");
+        QCOMPARE(ran.exitCode, 0);
+        QCOMPARE(ran.out, "1  0:08.00  2 chapters  audio AC-3 1ch\n2  0:06.00  1 chapter  audio AC-3 1ch\n");
+        const Ran none = folder.command("\"$M\" --list d");
+        QCOMPARE(none.exitCode, 1);
+        QVERIFY2(none.err.contains("is not a DVD folder"), qPrintable(none.err));
+        const Ran help = folder.command("\"$M\" --start 1 -h");
+        QCOMPARE(help.exitCode, 0);
+        QVERIFY(help.out.startsWith("usage: morvane-cut ") && help.err.isEmpty());
+    }
+
+    // Drawn on a terminal only; the cuts above run on a pipe, and say nothing.
+    void progressBar()
+    {
+        Folder folder;
+        const Ran ran = folder.command("script -qec '\"$M\" --duration 10 --start 1 --end 7 dvd.vob c.vob' /dev/null");
+        QCOMPARE(ran.exitCode, 0);
+        QVERIFY2(ran.out.startsWith("\r[") && ran.out.endsWith("\r[" + QString(40, '#') + "] 100%\r\n"),
+                 qPrintable(ran.out));
+    }
+
+    // Ctrl-C while bytes move: status 130, one line, and no clip or partial file left.
+    void interrupted()
+    {
+        Folder folder;
+        QVERIFY(writeFile(folder.dir.filePath("big.vob"), "x", 8LL << 30));
+        QProcess cut;
+        cut.setWorkingDirectory(folder.dir.path());
+        cut.start(MORVANE_CUT_PATH, {"--duration", "8", "--start", "0", "--end", "8", "big.vob", "c.vob"});
+        QVERIFY(cut.waitForStarted());
+        QDeadlineTimer soon(5000);
+        while (!soon.hasExpired() && listing(folder.dir.path()).size() == folder.before.size() + 1)
+            QThread::msleep(1);
+        if (cut.state() != QProcess::Running)
+            QSKIP("the cut was over before it could be interrupted");
+        QVERIFY(::kill(cut.processId(), SIGINT) == 0 && cut.waitForFinished(10000));
+        QCOMPARE(cut.exitCode(), 130);
+        QCOMPARE(cut.readAllStandardError(), "morvane-cut: interrupted; no clip was written.\n");
+        QByteArrayList names = folder.before << "big.vob";
+        std::sort(names.begin(), names.end());
+        QCOMPARE(listing(folder.dir.path()), names);
+    }
+};
+
+QTEST_GUILESS_MAIN(CutTest)
+#include "tst_cut.moc"
