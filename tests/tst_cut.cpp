@@ -195,6 +195,8 @@ private slots:
             "The source file \"s\\xFF\" cannot be opened: No such file or directory.");
         row("not a program stream", "--precise --start 0 --end 5 random.bin n", 1,
             "\"random.bin\" is not an MPEG program stream, so it cannot be cut precisely.");
+        row("no such title", "--title 3 --start 1 --end 2 episodes n", 1,
+            "The DVD in \"episodes/VIDEO_TS\" has no title 3; it has 2.");
         row("no such chapter", "--title 1 --chapters 2-5 movie n", 1, "Title 1 has 4 chapters; there is no chapter 5.");
         row("interleaved angles", "--title 1 --precise --start 1 --end 3 angles n", 1,
             "Title 1 has several camera angles here, interleaved on the disc; a cut would mix their pictures.");
