@@ -16,8 +16,10 @@ Q_DECLARE_METATYPE(CutRequest)
 namespace {
 
 // Run in a folder holding links to the test media, under the names the command lines use, and two names of its
-// own: old.vob, a file, and d, a folder.
-const char kSetup[] = R"(ln -s "$T/dvd.vob" dvd.vob && ln -s "$T/dvd.vob" $'s\xfe' && ln -s "$T/random.bin" random.bin
+// own: old.vob, a file, and d, a folder. s\xef\xbf\xbd is what a lossy conversion makes of s\xfe and s\xff.
+const char kSetup[] =
+    R"(set -e; ln -s "$T/dvd.vob" dvd.vob && ln -s "$T/dvd.vob" $'s\xfe' && ln -s "$T/random.bin" random.bin
+ln -s "$T/random.bin" $'s\xef\xbf\xbd' && ln -s "$T/random.bin" $'c\xef\xbf\xbd.vob'
 ln -s "$T"/split/VTS_01_[123].VOB . && ln -s "$T/discs/movie" movie && ln -s "$T/discs/episodes" episodes
 ln -s "$T/discs/angles" angles && printf old > old.vob && mkdir d)";
 const char kParts[] = "VTS_01_1.VOB VTS_01_2.VOB VTS_01_3.VOB";
