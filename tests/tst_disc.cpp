@@ -1,4 +1,4 @@
-// DVD folders read through their tables: titles, title time to place, the title stream, and cuts in title time.
+// DVD folders read through their tables: titles, the title stream, and cuts in title time.
 #include "files/engine/DvdDisc.h"
 #include "files/engine/TitleStream.h"
 #include "support/Cut.h"
@@ -125,36 +125,6 @@ private slots:
         }
     }
 
-    // The VOBU found for a title time holds it.
-    void place_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<double>("at");
-        QTest::addColumn<int>("cell");
-        QTest::newRow("end of the first cell") << "movie" << 2.99 << 0;
-        QTest::newRow("chapter 2's first frame") << "movie" << 3.0 << 1;
-        QTest::newRow("last VOBU") << "movie" << 11.95 << 3;
-        QTest::newRow("VOB ID 1 played second") << "shuffled" << 7.5 << 1;
-    }
-    void place()
-    {
-        QFETCH(QString, path);
-        QFETCH(double, at);
-        QFETCH(int, cell);
-        OpenTitle title(QFile::encodeName(disc(path)), 1);
-        const std::int64_t ticks = std::llround(at * 90000);
-        const TitlePlace place = title.place(ticks);
-        QCOMPARE(int(title.timeline().spans()[place.span].cell), cell);
-        QVERIFY2(place.startTicks <= ticks && ticks < place.endTicks,
-                 qPrintable(QString("%1 s to %2 s").arg(seconds(place.startTicks)).arg(seconds(place.endTicks))));
-        QVERIFY(place.offset < place.nextOffset);
-        // The stream at the place opens with that VOBU's NAV pack.
-        char pack[2048];
-        QCOMPARE(title.stream().read(place.offset, pack, sizeof pack), sizeof pack);
-        const auto nav = dvd::parseNavPack(reinterpret_cast<const std::uint8_t *>(pack), sizeof pack);
-        QVERIFY(nav && nav->lbn == place.sector);
-    }
-
     // Read in odd pieces across VOB IDs and files, the stream plays as one time line, whatever the pieces.
     void stream()
     {
@@ -197,7 +167,6 @@ private slots:
         QTest::addColumn<int>("to");
         QTest::addColumn<Opening>("opening");
         QTest::addColumn<bool>("plain"); // the VOB set's own bytes, unchanged
-        QTest::newRow("episode 2") << "episodes" << 2 << Cut::Precise << 3 << 5 << Opening{2, 2, 3} << true;
         QTest::newRow("out of storage order") << "shuffled" << 1 << Cut::Precise << 5 << 9 << Opening{4, 4, 5} << false;
         QTest::newRow("byte rate across VOB IDs")
             << "movie" << 1 << Cut::ByteRate << 3 << 9 << Opening{3, 0, 5} << false;
@@ -205,7 +174,6 @@ private slots:
             << "loose.vob" << 0 << Cut::Precise << 4 << 8 << Opening{3, 3, 4} << false;
         QTest::newRow("loose VOB, second VOB ID")
             << "loose.vob" << 0 << Cut::Precise << 8 << 11 << Opening{4, 1, 2} << true;
-        QTest::newRow("chapter 2") << "movie" << 1 << Cut::Chapters << 2 << 2 << Opening{3, 3, 3} << true;
         QTest::newRow("chapters 3 and 4") << "movie" << 1 << Cut::Chapters << 3 << 4 << Opening{4, 0, 0} << true;
     }
     void cut()
