@@ -28,9 +28,6 @@ struct Opening {
 
 enum class Cut { Precise, ByteRate, Chapters };
 
-// A copy of the episodes folder, damaged by the row.
-using Damage = std::function<void(const QString &videoTs)>;
-
 double seconds(std::int64_t ticks) { return double(ticks) / 90000.0; }
 
 // The SCR base of the MPEG-2 pack header at byte at.
@@ -46,7 +43,6 @@ std::int64_t scr(const QByteArray &bytes, qsizetype at)
 Q_DECLARE_METATYPE(TitleShape)
 Q_DECLARE_METATYPE(Opening)
 Q_DECLARE_METATYPE(Cut)
-Q_DECLARE_METATYPE(Damage)
 
 class TestDisc : public QObject {
     Q_OBJECT
@@ -91,32 +87,32 @@ private slots:
     // Each damage gives a sentence naming the file.
     void damaged_data()
     {
-        QTest::addColumn<Damage>("damage");
+        QTest::addColumn<QStringList>("files"); // of the episodes' VIDEO_TS
+        QTest::addColumn<int>("size");          // they are cut to; -1 removes them
         QTest::addColumn<QString>("message");
-        QTest::newRow("truncated title set tables") << Damage([](const QString &v) {
-            QVERIFY(QFile::resize(v + "/VTS_01_0.IFO", 300));
-            QVERIFY(QFile::resize(v + "/VTS_01_0.BUP", 300));
-        }) << "The tables of title set 1, \"%1/VTS_01_0.IFO\", are missing or damaged";
+        QTest::newRow("truncated title set tables")
+            << QStringList{"VTS_01_0.IFO", "VTS_01_0.BUP"} << 300
+            << "The tables of title set 1, \"%1/VTS_01_0.IFO\", are missing or damaged";
         QTest::newRow("a cell past the end")
-            << Damage([](const QString &v) { QVERIFY(QFile::resize(v + "/VTS_01_1.VOB", 300000)); })
+            << QStringList{"VTS_01_1.VOB"} << 300000
             << "Title 1 in \"%1/VTS_01_0.IFO\", cell 2, ends at sector 167, past the end of its video (146 sectors).";
-        QTest::newRow("no VIDEO_TS.IFO") << Damage([](const QString &v) {
-            QVERIFY(QFile::remove(v + "/VIDEO_TS.IFO"));
-            QVERIFY(QFile::remove(v + "/VIDEO_TS.BUP"));
-        }) << "The table of titles \"%1/VIDEO_TS.IFO\" is missing.";
-        QTest::newRow("no video") << Damage([](const QString &v) { QVERIFY(QFile::remove(v + "/VTS_01_1.VOB")); })
+        QTest::newRow("no VIDEO_TS.IFO") << QStringList{"VIDEO_TS.IFO", "VIDEO_TS.BUP"} << -1
+                                         << "The table of titles \"%1/VIDEO_TS.IFO\" is missing.";
+        QTest::newRow("no video") << QStringList{"VTS_01_1.VOB"} << -1
                                   << "The video of title set 1, \"%1/VTS_01_1.VOB\", is missing.";
     }
     void damaged()
     {
-        QFETCH(Damage, damage);
+        QFETCH(QStringList, files);
+        QFETCH(int, size);
         QFETCH(QString, message);
         QTemporaryDir dir;
         const QString videoTs = dir.filePath("VIDEO_TS");
         QVERIFY(QDir().mkdir(videoTs));
         for (const QFileInfo &file : QDir(disc("episodes/VIDEO_TS")).entryInfoList(QDir::Files))
             QVERIFY(QFile::copy(file.filePath(), videoTs + "/" + file.fileName()));
-        damage(videoTs);
+        for (const QString &file : files)
+            QVERIFY(size < 0 ? QFile::remove(videoTs + "/" + file) : QFile::resize(videoTs + "/" + file, size));
         try {
             openDisc(QFile::encodeName(dir.path()));
             QFAIL("the damaged folder opened");
