@@ -170,6 +170,7 @@ private slots:
             << "loose.vob" << 0 << Cut::Precise << 4 << 8 << Opening{3, 3, 4} << false;
         QTest::newRow("loose VOB, second VOB ID")
             << "loose.vob" << 0 << Cut::Precise << 8 << 11 << Opening{4, 1, 2} << true;
+        QTest::newRow("chapter 2") << "movie" << 1 << Cut::Chapters << 2 << 2 << Opening{3, 3, 3} << true;
         QTest::newRow("chapters 3 and 4") << "movie" << 1 << Cut::Chapters << 3 << 4 << Opening{4, 0, 0} << true;
     }
     void cut()
