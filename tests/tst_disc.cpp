@@ -1,4 +1,4 @@
-// DVD folders read through their tables: titles, the title stream, and cuts in title time.
+// DVD folders read through their tables: titles, title time to place, the title stream, and cuts in title time.
 #include "files/engine/DvdDisc.h"
 #include "files/engine/TitleStream.h"
 #include "support/Cut.h"
@@ -119,6 +119,36 @@ private slots:
         } catch (const DiscError &e) {
             QVERIFY2(QString(e.what()).startsWith(message.arg(videoTs)), e.what());
         }
+    }
+
+    // The VOBU found for a title time holds it.
+    void place_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<double>("at");
+        QTest::addColumn<int>("cell");
+        QTest::newRow("chapter 2's first frame") << "movie" << 3.0 << 1;
+        QTest::newRow("last VOBU") << "movie" << 11.95 << 3;
+        QTest::newRow("VOB ID 2 played first") << "shuffled" << 1.0 << 0;
+        QTest::newRow("VOB ID 1 played second") << "shuffled" << 7.5 << 1;
+    }
+    void place()
+    {
+        QFETCH(QString, path);
+        QFETCH(double, at);
+        QFETCH(int, cell);
+        OpenTitle title(QFile::encodeName(disc(path)), 1);
+        const std::int64_t ticks = std::llround(at * 90000);
+        const TitlePlace place = title.place(ticks);
+        QCOMPARE(int(title.timeline().spans()[place.span].cell), cell);
+        QVERIFY2(place.startTicks <= ticks && ticks < place.endTicks,
+                 qPrintable(QString("%1 s to %2 s").arg(seconds(place.startTicks)).arg(seconds(place.endTicks))));
+        QVERIFY(place.offset < place.nextOffset);
+        // The stream there opens with that VOBU's NAV pack.
+        char pack[2048];
+        QCOMPARE(title.stream().read(place.offset, pack, sizeof pack), sizeof pack);
+        const auto nav = dvd::parseNavPack(reinterpret_cast<const std::uint8_t *>(pack), sizeof pack);
+        QVERIFY(nav && nav->lbn == place.sector);
     }
 
     // Read in odd pieces across VOB IDs and files, the stream plays as one time line, whatever the pieces.
