@@ -2,15 +2,13 @@
 // The DVD folders that make-test-media authors, and what ffmpeg sees in a
 // clip of them.
 
-#include <QProcess>
-#include <QString>
-#include <QStringList>
+#include "support/Files.h"
 
 #include <algorithm>
 
 namespace morvane::test {
 
-inline QString disc(const QString &name) { return QStringLiteral(MORVANE_TEST_MEDIA "/discs/") + name; }
+inline QString disc(const QString &name) { return media("discs/" + name); }
 
 // What a frame of the test pattern shows: the source's number (1 to 4) from
 // the top half's grey, the whole second from the bottom half's; 0 and -1
@@ -20,25 +18,18 @@ struct Picture {
     int second = -1;
 };
 
-inline QByteArray run(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(60000);
-    return process.readAllStandardOutput();
-}
+inline Picture pictureOf(int topGrey, int bottomGrey) { return {(topGrey - 40 + 20) / 40, (bottomGrey - 16 + 3) / 6}; }
 
 // The first picture ffmpeg decodes from file.
 inline Picture firstPicture(const QString &file)
 {
-    const QByteArray y =
-        run("ffmpeg", {"-v", "quiet", "-i", file, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"})
-            .left(720 * 576);
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "quiet", "-i", file, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"});
+    ffmpeg.waitForFinished(60000);
+    const QByteArray y = ffmpeg.readAllStandardOutput();
     if (y.size() < 720 * 576)
         return {};
-    const int top = quint8(y[720 * 144 + 360]);
-    const int bottom = quint8(y[720 * 432 + 360]);
-    return {(top - 40 + 20) / 40, (bottom - 16 + 3) / 6};
+    return pictureOf(quint8(y[720 * 144 + 360]), quint8(y[720 * 432 + 360]));
 }
 
 // The video's presentation times as ffprobe reads them, in order, and how
@@ -55,10 +46,11 @@ inline VideoTimes videoTimes(const QString &file)
     QList<double> times;
     VideoTimes result;
     double lastDts = -1;
-    const QByteArray out = run("ffprobe", {"-v", "quiet", "-select_streams", "v:0", "-show_entries",
-                                           "packet=pts_time,dts_time", "-of", "csv=p=0", file});
-    for (const QByteArray &line : out.split('\n')) {
-        const QList<QByteArray> fields = line.trimmed().split(',');
+    const QString out = run("ffprobe", {"-v", "quiet", "-select_streams", "v:0", "-show_entries",
+                                        "packet=pts_time,dts_time", "-of", "csv=p=0", file})
+                            .out;
+    for (const QString &line : out.split('\n')) {
+        const QStringList fields = line.trimmed().split(',');
         bool ok = false;
         const double pts = fields[0].toDouble(&ok);
         if (ok)
