@@ -1,5 +1,4 @@
-// The picture a user sees: the real window on an X display under a window manager (ctest runs this program
-// through support/on-display.sh), the file opened through Qt's own Open dialog.
+// The picture a user sees: the real window on an X display under a window manager, opened through Qt's own dialog.
 #include "app/ui/Form1.h"
 #include "app/ui/QtDialogs.h"
 #include "support/Frames.h"
@@ -36,7 +35,7 @@ private slots:
         if (!QTest::qWaitFor([&] { return video->videoSink()->rhi() != nullptr; }, 3000))
             qInfo("the video widget has no graphics context on this display");
         QTest::qWait(500);
-        const auto click = [](QWidget *w) { QTest::mouseClick(w, Qt::LeftButton); };
+        const auto playOrPause = [&] { QTest::mouseClick(f.Command1, Qt::LeftButton); };
         const auto open = [&] {
             test::whenShown<QFileDialog>([](QFileDialog *dialog) {
                 auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit");
@@ -45,16 +44,17 @@ private slots:
                 QTest::keyClicks(edit, test::media("dvd.vob"), {}, 10);
                 QTest::keyClick(edit, Qt::Key_Return);
             });
-            click(f.Command4);
+            QTest::mouseClick(f.Command4, Qt::LeftButton);
         };
+        const auto stop = [&] { QTest::mouseClick(f.Command2, Qt::LeftButton); };
         const auto middle = [&] { QTest::mouseClick(f.H, Qt::LeftButton, {}, {f.H->width() / 2, f.H->height() / 2}); };
         test::followSteps({{"open", open, test::anywhere, true},
-                           {"pause", [&] { click(f.Command1); }, test::anywhere, false},
-                           {"play", [&] { click(f.Command1); }, test::anywhere, true},
-                           {"stop", [&] { click(f.Command2); }, 0, false},
+                           {"pause", playOrPause, test::anywhere, false},
+                           {"play", playOrPause, test::anywhere, true},
+                           {"stop", stop, 0, false},
                            {"slider click", middle, 5, false},
-                           {"play from there", [&] { click(f.Command1); }, test::anywhere, true},
-                           {"pause again", [&] { click(f.Command1); }, test::anywhere, false}},
+                           {"play from there", playOrPause, test::anywhere, true},
+                           {"pause again", playOrPause, test::anywhere, false}},
                           *video->videoSink(), origin, player);
     }
 };

@@ -1,4 +1,4 @@
-// The window with the real player, and the engine on a slow disk, against faults: one clear message, nothing lost.
+// Faults in the window's save with the real player, and the engine on a slow disk: one clear message, nothing lost.
 
 #include "app/ui/Form1.h"
 #include "playback/media/QtMediaPlayer.h"
@@ -6,14 +6,12 @@
 #include "support/WindowFixture.h"
 
 #include <QtTest>
-#include <chrono>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 using namespace morvane;
 constexpr qint64 MiB = 1 << 20;
-constexpr qint64 GiB = MiB << 10;
 
 static QByteArray noise(qint64 size)
 {
@@ -28,15 +26,6 @@ static bool echoTo(const QString &path, const QByteArray &text) // sysfs takes o
     return file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(text) == text.size();
 }
 
-// The empty string when the command worked, else what it said.
-static QString failureOf(const QString &program, const QStringList &args)
-{
-    const test::Ran ran = test::run(program, args);
-    if (ran.exitCode == 0)
-        return "";
-    return program + ": " + (ran.err.isEmpty() ? "did not run (scripts/install-deps)" : ran.err);
-}
-
 // A mount at `at`, undone when it goes; failure says why there is none.
 struct Mount {
     QString at;
@@ -46,21 +35,11 @@ struct Mount {
         if (failure.isEmpty())
             ::umount2(QFile::encodeName(at), MNT_DETACH);
     }
-    bool make(const QString &type, const QString &from) // bindfs: a view of the folder from; ext4: an image
+    bool make(const QString &program, const QStringList &args) // a step towards it
     {
-        if (type == "bindfs") {
-            failure = failureOf("bindfs", {from, at});
-        } else if (type == "tmpfs") {
-            const bool mounted = ::mount("tmpfs", QFile::encodeName(at), "tmpfs", 0, "size=512k") == 0;
-            failure = mounted ? "" : std::strerror(errno);
-        } else if (!test::writeFile(from, "", 256 * MiB)) {
-            failure = "cannot make " + from;
-        } else {
-            failure = failureOf("mkfs.ext4", {"-qF", from});
-            if (failure.isEmpty())
-                failure = failureOf("mount", {"-o", "loop", from, at});
-        }
-        return failure.isEmpty();
+        const test::Ran ran = test::run(program, args);
+        failure = ran.exitCode == 0 ? "" : program + " failed or is missing: " + ran.err;
+        return ran.exitCode == 0;
     }
 };
 
@@ -69,25 +48,19 @@ class ReliabilityTest : public QObject {
 private slots:
     void window_data()
     {
-        QTest::addColumn<QString>("setup");   // what is wrong, or what happens midway
+        QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("message"); // how the one message starts
         const QString no = "The clip was not saved.\n";
-        const QString inUse = "Cannot overwrite file in use...";
-        QTest::newRow("random bytes") << "random.bin"
-                                      << "Cannot play \"<source>\".\n";
-        QTest::newRow("source deleted after Open")
-            << "delete" << no + "The source file \"<source>\" cannot be opened: No such file or directory.";
         QTest::newRow("source emptied after Open")
             << "truncate" << no + "The source has fewer bytes (0) than its duration has seconds (10)";
         QTest::newRow("full file system") << "full" << no + "Writing the clip failed: No space left on device.";
-        QTest::newRow("source as target through a link") << "link" << inUse;
-        QTest::newRow("source as target through a FUSE view") << "bindfs" << inUse;
+        QTest::newRow("source as target through a FUSE view") << "bindfs"
+                                                              << "Cannot overwrite file in use...";
         QTest::newRow("a name that may stand for bytes that are not text")
             << "inexact" << no + "The name \"<target>\" cannot stand for one file exactly";
         QTest::newRow("a file appears at the new name during the save")
             << "appears" << no + "\"<target>\" appeared while the clip was being written; that file was kept.";
-        QTest::newRow("closed during a save") << "close"
-                                              << "";
+        QTest::newRow("closed during a save") << "close" << QString();
     }
 
     void window()
@@ -102,16 +75,14 @@ private slots:
         const QString target = setup == "bindfs" ? viewDir.filePath(QFileInfo(src).fileName()) : out + name;
         const bool appears = setup == "appears";
         QVERIFY(QDir().mkdir(out));
-        QVERIFY(test::writeFile(src, test::readFile(test::media(setup.contains('.') ? setup : "dvd.vob"))));
+        QVERIFY(test::writeFile(src, test::readFile(test::media("dvd.vob"))));
         Mount view{viewDir.path()};
         Mount full{out};
-        if (setup == "bindfs" && !view.make("bindfs", dir.path()))
+        if (setup == "bindfs" && !view.make("bindfs", {dir.path(), view.at}))
             QSKIP(qPrintable("cannot mount: " + view.failure));
-        if (setup == "full" && !full.make("tmpfs", ""))
+        if (setup == "full" && !full.make("mount", {"-t", "tmpfs", "-o", "size=512k", "tmpfs", out}))
             QSKIP(qPrintable("cannot mount: " + full.failure));
-        if (setup == "link")
-            QVERIFY(QFile::link(src, target));
-        else if (setup != "bindfs" && setup != "inexact" && !appears)
+        if (setup != "bindfs" && setup != "inexact" && !appears)
             QVERIFY(test::writeFile(target, "old"));
         const QByteArray sourceBefore = test::readFile(src);
         const QByteArray targetBefore = test::readFile(target);
@@ -120,32 +91,29 @@ private slots:
         test::WindowFixture w(std::make_unique<QtMediaPlayer>()); // no video output: headless
         w.dialogs.openAnswers << src;
         w.click(w.form->Command4);
-        if (w.form->state.fileOpen()) {
-            if (setup == "delete")
-                QVERIFY(QFile::remove(src));
-            if (setup == "truncate")
-                QVERIFY(QFile::resize(src, 0));
-            if (setup == "close") // 5 GiB of holes once the player measured it: a save long enough to catch midway
-                QVERIFY(QFile::resize(src, 5 * GiB));
-            connect(w.form->pb, &QProgressBar::valueChanged, w.form.get(), [&](int value) { // before the naming
-                if (value > 0 && setup == "close")
-                    w.form->close();
-                if (value > 0 && appears && !QFileInfo::exists(target))
-                    test::writeFile(target, "precious");
-            });
-            w.form->state.StartSecond = 1;
-            w.form->state.EndSecond = 9;
-            w.dialogs.saveAnswers << target;
-            w.dialogs.yesNoAnswers << true; // replace the older clip
-            w.click(w.form->Command7);
-        }
+        QVERIFY(w.form->state.fileOpen());
+        if (setup == "truncate")
+            QVERIFY(QFile::resize(src, 0));
+        if (setup == "close") // 5 GiB of holes once the player measured it: a save long enough to catch midway
+            QVERIFY(QFile::resize(src, 5120 * MiB));
+        connect(w.form->pb, &QProgressBar::valueChanged, w.form.get(), [&](int value) { // before the naming
+            if (value > 0 && setup == "close")
+                w.form->close();
+            if (value > 0 && appears && !QFileInfo::exists(target))
+                test::writeFile(target, "precious");
+        });
+        w.form->state.StartSecond = 1;
+        w.form->state.EndSecond = 9;
+        w.dialogs.saveAnswers << target;
+        w.dialogs.yesNoAnswers << true; // replace the older clip
+        w.click(w.form->Command7);
         QCOMPARE(w.form->isVisible(), setup != "close");
         const QString said = w.dialogs.messages.join('|');
         QVERIFY2(w.dialogs.messages.size() == (message.isEmpty() ? 0 : 1), qPrintable(said));
-        message.replace("<source>", src).replace("<target>", target);
+        message.replace("<target>", target);
         QVERIFY2(message.isEmpty() || said.startsWith(message), qPrintable(said));
         QCOMPARE(test::entries(out), appears ? QFileInfo(target).fileName() : entriesBefore);
-        if (setup != "delete" && setup != "truncate" && setup != "close")
+        if (setup != "truncate" && setup != "close")
             QCOMPARE(test::readFile(src), sourceBefore);
         QCOMPARE(test::readFile(target), appears ? "precious" : targetBefore);
     }
@@ -155,13 +123,14 @@ private slots:
     void slowDisk()
     {
         QTemporaryDir dir;
-        const QString at = dir.filePath("slow");
-        const QString group = "/sys/fs/cgroup/blkio/morvane-" + QString::number(::getpid());
-        Mount mount{at};
-        if (!QDir().mkdir(at) || !mount.make("ext4", dir.filePath("ext4.img")))
+        QTemporaryDir at;
+        const QString image = dir.filePath("ext4.img");
+        Mount mount{at.path()};
+        if (!mount.make("mkfs.ext4", {"-qF", image, "256M"}) || !mount.make("mount", {"-o", "loop", image, at.path()}))
             QSKIP(qPrintable("cannot mount a loop device: " + mount.failure));
         struct stat device {};
-        QVERIFY(::stat(QFile::encodeName(at), &device) == 0);
+        QVERIFY(::stat(QFile::encodeName(at.path()), &device) == 0);
+        const QString group = "/sys/fs/cgroup/blkio/morvane-" + QString::number(::getpid());
         const auto join = [](const QString &to) {
             return echoTo(to + "/cgroup.procs", QByteArray::number(::getpid()));
         };
@@ -174,40 +143,34 @@ private slots:
             QSKIP("no cgroup v1 blkio throttle here (/sys/fs/cgroup/blkio): cannot make a slow disk");
         const QByteArray media = noise(64 * MiB);
         const QString source = dir.filePath("s.vob");
-        const QString target = at + "/c.vob";
+        const QByteArray target = QFile::encodeName(at.filePath("c.vob"));
         QVERIFY(test::writeFile(source, media));
         QVERIFY(join(group));
 
-        using Clock = std::chrono::steady_clock;
-        const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
         test::NullProgress progress;
-        double gap = 0;
-        Clock::time_point last;
-        Clock::time_point cancelled;
-        Clock::time_point cancelAt = Clock::time_point::max();
+        QElapsedTimer clock;
+        qint64 last = 0;
+        qint64 gap = 0;
+        qint64 cancelAt = std::numeric_limits<qint64>::max();
         ClipCutter cutter(progress, [&] {
-            gap = std::max(gap, ms(Clock::now() - last));
-            last = Clock::now();
-            if (last > cancelAt && cancelled == Clock::time_point()) {
+            gap = std::max(gap, clock.elapsed() - last);
+            last = clock.elapsed();
+            if (last >= cancelAt)
                 cutter.cancel();
-                cancelled = last;
-            }
         });
-        const QByteArray from = QFile::encodeName(source);
-        const QByteArray to = QFile::encodeName(target);
-        last = Clock::now();
-        cutter.cut({{from}, to, 64, 0, 4}); // 4 MiB: half a second, and the final flush
-        gap = std::max(gap, ms(Clock::now() - last));
+        clock.start();
+        cutter.cut({{QFile::encodeName(source)}, target, 64, 0, 4}); // 4 MiB: half a second, and the final flush
+        gap = std::max(gap, clock.elapsed() - last);
         QCOMPARE(test::readFile(target), media.left(4 * MiB + 4097));
         QVERIFY(QFile::remove(target));
-        last = Clock::now();
-        cancelAt = last + std::chrono::milliseconds(1'500);
-        QVERIFY_THROWS_EXCEPTION(CutCancelled, cutter.cut({{from}, to, 64, 0, 63}));
-        const double stopped = ms(Clock::now() - cancelled);
-        qInfo("slow disk: longest gap between events %.1f ms; stopped %.1f ms after a cancel", gap, stopped);
+        last = clock.elapsed();
+        cancelAt = last + 1500;
+        QVERIFY_THROWS_EXCEPTION(CutCancelled, cutter.cut({{QFile::encodeName(source)}, target, 64, 0, 63}));
+        const qint64 stopped = clock.elapsed() - cancelAt;
+        qInfo("slow disk: longest gap between events %lld ms; stopped %lld ms after a cancel", gap, stopped);
         // A wait on the throttled disk takes seconds; the bounds leave room for a loaded machine.
-        QVERIFY2(gap <= 250 && stopped <= 1'000, "the times above");
-        QCOMPARE(test::entries(at), "lost+found");
+        QVERIFY2(gap <= 250 && stopped <= 1000, "the times above");
+        QCOMPARE(test::entries(at.path()), "lost+found");
     }
 };
 

@@ -8,32 +8,22 @@ cmake --install "$MORVANE_BINARY_DIR" --prefix "$prefix" >/dev/null
 
 fail=0
 bad() { echo "$*"; fail=1; }
-for file in bin/morvane bin/morvane-cut share/applications/io.github.morvane.Morvane.desktop \
-            share/metainfo/io.github.morvane.Morvane.metainfo.xml share/doc/morvane/copyright \
-            share/man/man1/morvane.1.gz share/man/man1/morvane-cut.1.gz; do
-  [ -e "$prefix/$file" ] || bad "MISSING $file"
-done
-[ $fail = 0 ] || exit 1
+# A file missing below fails its check, or stops the script naming it.
+[ -x "$prefix/bin/morvane" ] || bad "MISSING bin/morvane"
 
-# The manual pages render without a warning and cover what each promises:
-# its exit statuses and keys as table rows or list items (a line that starts
-# with one and a blank), and its options.
-declare -A items=([morvane]="0|2|Space|Ctrl+O|Ctrl+S|I or [|O or ]|P|Left|Right|Home" [morvane-cut]="0|1|2|130")
-declare -A options=([morvane]="--help --version" [morvane-cut]="--duration --start --end --force")
+# The manual pages render without a warning, and each has its sections,
+# options, exit statuses and keys as lines of their own or the heads of table
+# rows and list items.
+declare -A items=([morvane]="-h, --help|--version|0|2|Space|Ctrl+O|Ctrl+S|I or [|O or ]|P|Left|Right|Home"
+                  [morvane-cut]="--duration|--start|--end|--force|0|1|2|130")
 for page in morvane morvane-cut; do
   text=$(zcat "$prefix/share/man/man1/$page.1.gz" | MANWIDTH=100 LC_ALL=C.UTF-8 man --warnings -l - 2>"$prefix/err" \
     | col -bx)
   [ ! -s "$prefix/err" ] || bad "WARNINGS in $page(1): $(cat "$prefix/err")"
-  for heading in NAME SYNOPSIS OPTIONS "EXIT STATUS" "WHERE CLIPS GO"; do
-    grep -q "^$heading" <<<"$text" || bad "$page(1) has no $heading"
-  done
-  IFS='|' read -ra list <<<"${items[$page]}"
+  IFS='|' read -ra list <<<"NAME|SYNOPSIS|OPTIONS|EXIT STATUS|WHERE CLIPS GO|${items[$page]}"
   for item in "${list[@]}"; do
-    awk -v k="$item " '{ sub(/^ +/, "") } index($0, k) == 1 { found = 1 } END { exit !found }' <<<"$text" \
-      || bad "$page(1) misses $item"
-  done
-  for option in ${options[$page]}; do
-    grep -q -- "$option" <<<"$text" || bad "$page(1) misses $option"
+    awk -v k="$item" '{ sub(/^ +/, "") } $0 == k || index($0, k " ") == 1 { found = 1 } END { exit !found }' \
+      <<<"$text" || bad "$page(1) misses $item"
   done
 done
 
@@ -41,9 +31,7 @@ done
 source_dir=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$MORVANE_BINARY_DIR/CMakeCache.txt")
 grep -q '<project_license>MIT</project_license>' "$source_dir/data/io.github.morvane.Morvane.metainfo.xml" \
   || bad "metadata does not declare MIT"
-head -1 "$source_dir/LICENSE" | grep -qx 'MIT License' || bad "LICENSE is not the MIT text"
 copyright="$prefix/share/doc/morvane/copyright"
-grep -q '^License: Expat$' "$copyright" || bad "copyright names no license"
 diff <(tail -n +5 "$source_dir/LICENSE") \
      <(sed -n '/^License: Expat$/,$p' "$copyright" | tail -n +2 | sed 's/^ \.$//; s/^ //') \
   || bad "copyright text differs from LICENSE"

@@ -1,5 +1,5 @@
 #pragma once
-// The picture the real player shows, read from the frames its video sink is given.
+// The real player's picture, read from the frames its video sink is given.
 
 #include "playback/media/QtMediaPlayer.h"
 #include "support/Files.h"
@@ -26,12 +26,11 @@ constexpr double anywhere = -1;
 struct Step {
     const char *what;
     std::function<void()> act;
-    double at; // the second it puts both the picture and the position on, or anywhere
+    double at; // where it puts the picture and the position, or anywhere
     bool running;
 };
 
-// After each step, and a moment later: the picture within two frames of the position told; a running picture
-// moves on, a paused one stands.
+// After each step and a moment later, the picture within two frames of the position; running, it moves on.
 inline void followSteps(const std::vector<Step> &steps, const QVideoSink &sink, double origin, QtMediaPlayer &player)
 {
     const double frame = 0.04;
@@ -45,7 +44,7 @@ inline void followSteps(const std::vector<Step> &steps, const QVideoSink &sink, 
         const double later = picture();
         const double laterAt = player.currentPosition();
         const QByteArray values =
-            QString::asprintf("%s: picture %g s, position %g s; then %g s, %g s", step.what, shown, at, later, laterAt)
+            QString::asprintf("%s: picture %g s at %g s, then %g s at %g s", step.what, shown, at, later, laterAt)
                 .toUtf8();
         QVERIFY2(qAbs(shown - at) <= 2 * frame && qAbs(later - laterAt) <= 2 * frame, values);
         QVERIFY2(step.at == anywhere || (qAbs(shown - step.at) <= frame / 2 && at == step.at), values);
