@@ -1,4 +1,4 @@
-// The real back ends: the Qt Multimedia player, alone and in the window, and the web panel.
+// The real back ends: the Qt Multimedia player and the web panel.
 #include "app/ui/WebAddresses.h"
 #include "app/web/WebEngineWebPanel.h"
 #include "support/Frames.h"
