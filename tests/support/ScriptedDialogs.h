@@ -7,6 +7,7 @@
 #include <QList>
 #include <QStringList>
 #include <QWidget>
+#include <functional>
 
 namespace morvane::test {
 
@@ -26,6 +27,7 @@ public:
     // Open dialogs as "filter; file name", save dialogs as "title; filter;
     // filter index; file name", message boxes and questions as their text.
     QStringList openDialogs, saveDialogs, messages, questions;
+    std::function<void()> whileSaving; // runs while the save dialog is up
 
     std::optional<QString> openFile(const QString &filter, const QString &fileName) override
     {
@@ -36,6 +38,8 @@ public:
                                     const QString &fileName) override
     {
         saveDialogs << QStringLiteral("%1; %2; %3; %4").arg(title, filter).arg(filterIndex).arg(fileName);
+        if (whileSaving)
+            whileSaving();
         return saveAnswers.isEmpty() ? std::nullopt : saveAnswers.takeFirst();
     }
     void message(const QString &text) override { messages << text; }
