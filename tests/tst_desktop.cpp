@@ -2,11 +2,9 @@
 // tools see, on the real window with the scripted player.
 
 #include "app/ui/CommandLine.h"
-#include "app/web/WebEngineWebPanel.h"
 #include "support/Files.h"
 #include "support/WindowFixture.h"
 
-#include <QtGui/private/qaccessiblebridgeutils_p.h>
 #include <QtGui/private/qguiapplication_p.h>
 #include <QtGui/qpa/qplatformaccessibility.h>
 #include <QtGui/qpa/qplatformintegration.h>
@@ -25,44 +23,34 @@ using namespace morvane::test;
 
 namespace {
 
-constexpr int ctrl = Qt::ControlModifier;
 QList<QUrl> browsed;  // by the system's browser, which the test stands in for
 QTemporaryDir *files; // a.vob, b.vob, é.vob, a name that is not UTF-8 and a named pipe
 
 QByteArray path(const QByteArray &name) { return QFile::encodeName(files->path()) + '/' + name; }
 
-// With w focused, or with nothing focused in w's window when w is the window.
-void press(QWidget *w, int key)
+// The control that assistive tools know by name; the window, with nothing focused, for "".
+QWidget *focused(QWidget *window, const QString &name)
 {
-    if (w->isWindow() && w->focusWidget())
-        w->focusWidget()->clearFocus();
-    else
-        w->setFocus();
-    QTest::keyClick(w, Qt::Key(key & ~ctrl), Qt::KeyboardModifiers(key & ctrl));
-}
-
-// The control assistive tools know by name; the window for "".
-QWidget *named(QWidget *window, const QString &name)
-{
+    if (window->focusWidget())
+        window->focusWidget()->clearFocus();
     for (QWidget *c : window->findChildren<QWidget *>())
-        if (!name.isEmpty() && QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name) == name)
+        if (!name.isEmpty() && QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name) == name) {
+            c->setFocus();
             return c;
-    if (!name.isEmpty())
-        qFatal("no control %s", qPrintable(name));
+        }
     return window;
 }
 
-// Active, for the window's shortcuts.
+// Active, for the window's shortcuts; paused at 42 s of a 100 s a.vob with marks 10 and 12 when prepared.
 struct Window : WindowFixture {
     Window()
     {
         form->activateWindow();
         (void)QTest::qWaitForWindowActive(form.get());
     }
-    // Paused at 42 s of a 100 s a.vob, marks 10 and 12; b.vob waits as the next file the open dialog gives.
     void prepare()
     {
-        dialogs.openAnswers << QFile::decodeName(path("a.vob")) << QFile::decodeName(path("b.vob"));
+        dialogs.openAnswers << QFile::decodeName(path("a.vob")) << QFile::decodeName(path("b.vob")); // b: the next
         click(form->Command4);
         click(form->Command1);
         tick(10);
@@ -73,12 +61,11 @@ struct Window : WindowFixture {
         player.step = 0.5; // each position read moves Play Selected half a second on
         player.commands.clear();
     }
-    // Drags mime over target and drops it; whether the window took it, after the queued open has run.
+    // Whether the window took the drop, once the queued open has run.
     bool drop(QMimeData *mime, QWidget *target)
     {
-        const QPoint at(target->width() / 2, target->height() / 2);
-        QDragEnterEvent enter(at, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
-        QDropEvent drop(at, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QDragEnterEvent enter({1, 1}, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop({1, 1}, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
         enter.ignore();
         drop.ignore();
         QApplication::sendEvent(target, &enter);
@@ -88,15 +75,14 @@ struct Window : WindowFixture {
     }
 };
 
-// What the window told assistive tools of text, value and description changes, while a test listens.
-QStringList heard;
+QStringList heard; // what the window told assistive tools of changes, while a test listens
 void listen(QAccessibleEvent *e)
 {
     QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(e->object());
     const QString who = iface->text(QAccessible::Name) + ": ";
     if (e->type() == QAccessible::TextUpdated) {
         const auto *t = static_cast<QAccessibleTextUpdateEvent *>(e);
-        heard << who + t->textRemoved() + " -> " + t->textInserted();
+        heard << who + t->textRemoved() + " ->" + t->textInserted();
     } else if (e->type() == QAccessible::ValueChanged) {
         heard << who + static_cast<QAccessibleValueChangeEvent *>(e)->value().toString();
     } else if (e->type() == QAccessible::DescriptionChanged) {
@@ -110,9 +96,6 @@ Q_DECLARE_METATYPE(CommandLine::Action)
 
 class TestDesktop : public QObject {
     Q_OBJECT
-
-public:
-    static void initMain() { QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); } // for WebEngine
 public slots:
     void openInBrowser(const QUrl &url) { browsed << url; } // stands in for the system's browser
 private slots:
@@ -128,11 +111,9 @@ private slots:
     }
     void cleanupTestCase()
     {
-        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
         ::unlink(path("\xff.vob").constData()); // QTemporaryDir cannot remove it
         delete files;
     }
-    void init() { browsed.clear(); }
 
     void commandLine_data()
     {
@@ -142,18 +123,15 @@ private slots:
         QTest::addColumn<QString>("error");
         using A = CommandLine::Action;
         const auto row = [](const QByteArrayList &arguments, A action, const char *file, const QString &error) {
-            QTest::newRow(qPrintable("[" + arguments.join(' ') + "]"))
-                << arguments << action << QByteArray(file) << error;
+            QTest::newRow(qPrintable(arguments.join(' '))) << arguments << action << QByteArray(file) << error;
         };
         const QString second = "one FILE at a time, not also 'b'";
-        row({}, A::Run, "", "");
         row({"\xff\xfe.vob"}, A::Run, "\xff\xfe.vob", "");
         row({"-"}, A::Run, "-", "");
         row({"--", "--help"}, A::Run, "--help", "");
-        row({"-h"}, A::Help, "", "");
-        row({"-x", "-y", "--help"}, A::Help, "", "unknown option '-x'");
+        row({"-x", "-y", "-h"}, A::Help, "", "unknown option '-x'");
         row({"a", "b", "--version"}, A::Version, "a", second);
-        row({"--version", "-h"}, A::Help, "", "");
+        row({"--version", "--help"}, A::Help, "", "");
         row({"a", "--", "b"}, A::Refuse, "a", second);
     }
     void commandLine()
@@ -177,61 +155,57 @@ private slots:
         QVERIFY2(help.out.startsWith("Usage: morvane [FILE]\n"), qPrintable(help.out));
     }
 
-    // A file dropped on the window; the command line's file takes the same way from its bytes on.
+    // A file dropped on any control; the command line's file takes the same way from its bytes on.
     void drops_data()
     {
-        QTest::addColumn<QString>("urls");   // spaced, encoded; DIR is the files' folder; none: a text drop
-        QTest::addColumn<QString>("target"); // a control's name; "saving": the window while Save's dialog is up
-        QTest::addColumn<bool>("taken");
-        QTest::addColumn<QString>("commands"); // the player's
+        QTest::addColumn<QString>("url");    // DIR: the files' folder; none: a text drop
+        QTest::addColumn<QString>("target"); // "saving": the window while Save's dialog is up
+        QTest::addColumn<QString>("opens");
         QTest::addColumn<QString>("said");
-        const auto row = [](const char *name, const QString &urls, const QString &target, const QString &commands,
-                            const QString &said,
-                            bool taken = true) { QTest::newRow(name) << urls << target << taken << commands << said; };
-        const QString opened = "FileName(DIR/a.vob) Play";
-        const QString notOurs = "Only a file on this computer can be opened, not \"%1\".";
-        row("on the web panel", "file://DIR/a.vob", "Information", opened, "");
-        row("localhost, on a button", "file://localhostDIR/a.vob", "Save", opened, "");
-        row("utf-8 name", "file://DIR/%C3%A9.vob", "Video", "FileName(DIR/é.vob) Play", "");
+        const auto row = [](const char *name, const QString &url, const QString &target, const QString &opens,
+                            const QString &said) { QTest::newRow(name) << url << target << opens << said; };
+        row("on the web panel", "file://DIR/a.vob", "Information", "a.vob", "");
+        row("localhost, on a button", "file://localhostDIR/a.vob", "Save", "a.vob", "");
+        row("utf-8 name", "file://DIR/%C3%A9.vob", "Video", "é.vob", "");
         row("two files", "file://DIR/a.vob file://DIR/b.vob", "", "",
             "Drop one file at a time: Morvane works on one source file.");
-        row("web address", "https://m.example/a.vob", "Position slider", "", notOurs.arg("https://m.example/a.vob"));
-        row("other host", "file://m.exampleDIR/a.vob", "", "", notOurs.arg("file://m.exampleDIR/a.vob"));
+        row("another host", "file://m.exampleDIR/a.vob", "Position slider", "",
+            "Only a file on this computer can be opened, not \"file://m.exampleDIR/a.vob\".");
         row("bytes not utf-8", "file://DIR/%FF.vob", "", "",
             "Cannot open \"DIR/\uFFFD.vob\".\nIts name is not valid UTF-8, so Morvane cannot pass it on unchanged. "
             "Rename the file and try again.");
-        row("not a url", "", "", "", "", false);
-        row("missing", "file://DIR/no", "", "", "Cannot open \"DIR/no\".\nNo such file or directory");
         row("a named pipe", "file://DIR/pipe.vob", "", "", "Cannot open \"DIR/pipe.vob\".\nIt is not a regular file");
-        row("while saving", "file://DIR/b.vob", "saving", "", "", false);
+        row("not a url", "", "", "", "");
+        row("while saving", "file://DIR/b.vob", "saving", "", "");
     }
     void drops()
     {
-        QFETCH(QString, urls);
+        QFETCH(QString, url);
         QFETCH(QString, target);
-        QFETCH(QString, commands);
+        QFETCH(QString, opens);
         QFETCH(QString, said);
         Window w;
         QMimeData mime;
-        QList<QUrl> list;
-        for (const QString &u : urls.replace("DIR", files->path()).split(' ', Qt::SkipEmptyParts))
-            list << QUrl::fromEncoded(u.toUtf8());
-        if (list.isEmpty())
+        QList<QUrl> urls;
+        for (const QString &u : url.replace("DIR", files->path()).split(' ', Qt::SkipEmptyParts))
+            urls << QUrl::fromEncoded(u.toUtf8());
+        if (urls.isEmpty())
             mime.setText(files->path() + "/a.vob");
         else
-            mime.setUrls(list);
+            mime.setUrls(urls);
         bool taken = false;
         if (target == "saving") { // Save's dialog locks the window
             w.prepare();
             w.dialogs.whileSaving = [&] { taken = w.drop(&mime, w.form.get()); };
             w.click(w.form->Command7);
         } else {
-            taken = w.drop(&mime, named(w.form.get(), target));
+            taken = w.drop(&mime, focused(w.form.get(), target));
         }
-        QTEST(taken, "taken");
-        QCOMPARE(w.player.commands.join(' '), commands.replace("DIR", files->path()));
+        QCOMPARE(taken, !urls.isEmpty() && target != "saving");
+        QCOMPARE(w.player.commands.join(' '),
+                 opens.isEmpty() ? "" : "FileName(" + files->path() + '/' + opens + ") Play");
         QCOMPARE(w.dialogs.messages.join(" / "), said.replace("DIR", files->path()));
-        QCOMPARE(w.form->Command4->isEnabled(), true); // unlocked after the load, whatever it gave
+        QCOMPARE(w.shown().enabled, 9); // unlocked after the load, whatever it gave
     }
 
     // A given file replaces the one playing exactly as Open would: stop first, reset the marks.
@@ -244,14 +218,13 @@ private slots:
         byDialog.click(byDialog.form->Command4);
         byName.form->openGivenFile(path("b.vob"));
         QCOMPARE(byName.shown(), byDialog.shown());
-        QCOMPARE(byName.player.commands, byDialog.player.commands);
-        QCOMPARE(byName.shown().file, files->path() + "/b.vob");
+        QCOMPARE(byName.player.commands.join(' '), "Seek(0) Close FileName(" + path("b.vob") + ") Play");
         QCOMPARE(byName.dialogs.openDialogs.size(), 1); // the one before
     }
 
-    // Space and Enter press the focused button and tick the focused check box; elsewhere (nothing focused for "")
-    // Space plays or pauses. Each other key does what a click on its button does, or moves the slider as a click
-    // there would, wherever the focus is. Nothing while Save's dialog locks the window.
+    // Space and Enter press the focused button; elsewhere Space plays or pauses. Each other key does what a click
+    // on its button does, or moves the slider as a click there would, wherever the focus is. Nothing while Save's
+    // dialog locks the window.
     void keys_data()
     {
         QTest::addColumn<int>("key");
@@ -261,39 +234,36 @@ private slots:
         QTest::addColumn<int>("at");         // the slider's value before
         QTest::addColumn<int>("to");
         const struct {
-            const char *name;
             int key;
             const char *focus, *button, *tip;
             int at = 42, to = 42;
-        } rows[] = {{"Space on the slider", Qt::Key_Space, "Position slider", "Play",
+        } rows[] = {{Qt::Key_Space, "Position slider", "Play",
                      "(Space, unless a button, the check box, the link or the information panel has the focus)"},
-
-                    {"Home", Qt::Key_Home, "Position slider", "Stop", "(Home, outside the information panel)"},
-                    {"Ctrl+O", ctrl | Qt::Key_O, "Video", "Open", "(Ctrl+O)"},
-                    {"Ctrl+S", ctrl | Qt::Key_S, "Play", "Save", "(Ctrl+S)"},
-                    {"[", Qt::Key_BracketLeft, "Information", "Mark Start", "(I or [)"},
-
-                    {"O", Qt::Key_O, "Play Selected", "Mark End", "(O or ])"},
-
-                    {"P", Qt::Key_P, "Mark Start", "Play Selected", "(P)"},
-                    {"Space on a button", Qt::Key_Space, "Stop", "Stop", ""},
-                    {"Enter on a button", Qt::Key_Return, "Play Selected", "Play Selected", ""},
-                    {"Space on the check box", Qt::Key_Space, "Precise cut", "Precise cut", ""},
-                    {"Right", Qt::Key_Right, "Play", "", "", 42, 47},
-
-                    {"Left past 0, nothing focused", Qt::Key_Left, "", "", "", 3, 0},
-                    {"Right past the end", Qt::Key_Right, "Video", "", "", 97, 100},
-                    {"Right at the end", Qt::Key_Right, "Position slider", "", "", 100, 100}};
+                    {Qt::Key_Home, "Position slider", "Stop", "(Home, outside the information panel)"},
+                    {Qt::ControlModifier | Qt::Key_O, "Video", "Open", "(Ctrl+O)"},
+                    {Qt::ControlModifier | Qt::Key_S, "Play", "Save", "(Ctrl+S)"},
+                    {Qt::Key_BracketLeft, "Information", "Mark Start", "(I or [)"},
+                    {Qt::Key_O, "Play Selected", "Mark End", "(O or ])"},
+                    {Qt::Key_P, "Mark Start", "Play Selected", "(P)"},
+                    {Qt::Key_Space, "Stop", "Stop", ""},
+                    {Qt::Key_Return, "Precise cut", "Precise cut", ""},
+                    {Qt::Key_Right, "Play", "", "", 42, 47},
+                    {Qt::Key_Left, "", "", "", 3, 0},
+                    {Qt::Key_Right, "Video", "", "", 97, 100},
+                    {Qt::Key_Right, "Position slider", "", "", 100, 100}};
         for (const auto &r : rows)
-            QTest::newRow(r.name) << r.key << r.focus << r.button << r.tip << r.at << r.to;
+            QTest::addRow("%s on %s to %d", qPrintable(QKeySequence(r.key).toString()), r.focus, r.to)
+                << r.key << r.focus << r.button << r.tip << r.at << r.to;
     }
     void keys()
     {
         QFETCH(int, key);
-        QFETCH(QString, focus);
         QFETCH(QString, button);
         QFETCH(int, at);
         QFETCH(int, to);
+        const auto press = [key](QWidget *w) {
+            QTest::keyClick(w, Qt::Key(key & ~Qt::ControlModifier), Qt::KeyboardModifiers(key & Qt::ControlModifier));
+        };
         Window clicked;
         Window pressed;
         Window saving; // the last made is the active one
@@ -304,21 +274,21 @@ private slots:
         saving.dialogs.whileSaving = [&] {
             const Shown during = saving.shown();
             QCOMPARE(during.enabled, 0);
-            press(saving.form->Command1, key);
+            press(saving.form->Command1);
             QCOMPARE(saving.shown(), during);
         };
         saving.click(saving.form->Command7);
-        QCOMPARE(saving.shown().enabled, 9); // unlocked once the dialog is cancelled
 
         pressed.form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(pressed.form.get()));
-        press(named(pressed.form.get(), focus), key);
+        QFETCH(QString, focus);
+        press(focused(pressed.form.get(), focus));
         if (button.isEmpty()) {
             clicked.form->H->setValue(to);
             if (to != at)
                 clicked.form->H_Click();
         } else {
-            QWidget *b = named(clicked.form.get(), button);
+            QWidget *b = focused(clicked.form.get(), button);
             QFETCH(QString, tip);
             QVERIFY2(b->toolTip().endsWith(tip), qPrintable(b->toolTip()));
             clicked.click(b);
@@ -327,76 +297,42 @@ private slots:
         QCOMPARE(pressed.player.commands, clicked.player.commands);
     }
 
-    // The real web panel, focused, keeps its own keys: Space, the arrows and Home scroll the page, not the player.
-    void keysInRealWebPanel()
-    {
-        ScriptedPlayer player;
-        ScriptedDialogs dialogs;
-        WebEngineWebPanel web;
-        Form1 form(player, dialogs, web);
-        form.show();
-        QVERIFY(QTest::qWaitForWindowActive(&form));
-        dialogs.openAnswers << QStringLiteral("/m/a.vob");
-        QTest::mouseClick(form.Command4, Qt::LeftButton);
-        form.H->setValue(42);
-        player.commands.clear();
-        QWidget *page = form.WebBrowser1->focusProxy() ? form.WebBrowser1->focusProxy() : form.WebBrowser1;
-        page->setFocus();
-        QTRY_VERIFY(page->hasFocus());
-        for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Right, Qt::Key_Left, Qt::Key_Home})
-            QTest::keyClick(QApplication::focusWidget(), key);
-        QCOMPARE(form.Command1->text(), "Pause");
-        QCOMPARE(form.H->value(), 42);
-        QCOMPARE(player.commands, QStringList());
-    }
-
     // What assistive tools see and hear, and the codec link's ways in.
     void accessible()
     {
         Window w;
         Form1 &f = *w.form;
         w.prepare();
-        heard.clear(); // a screen reader hears the read-outs change, with the old and the new text
-        QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(true); // as one on the bus would
+        QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(true); // as a screen reader would
         const auto previous = QAccessible::installUpdateHandler(listen);
         w.tick(30);
-        w.click(f.Command6); // end 30, length 20
         f.pb->setByteMaximum(200);
         f.pb->setByteValue(1); // 0%: nothing to say
         f.pb->setByteValue(3);
         QAccessible::installUpdateHandler(previous);
-        QCOMPARE(heard,
-                 (QStringList{"Position slider: 30", "Position:  0 : 0 : 42 ->  0 : 0 : 30",
-                              "End mark:  0 : 0 : 12 ->  0 : 0 : 30", "Selection length:  0 : 0 : 2 ->  0 : 0 : 20",
-                              "Clip progress: 1", "Clip progress: 1%"}));
-        f.pb->setByteMaximum(3'000'000'000LL);
-        f.pb->setByteValue(1'350'000'000LL);
+        QCOMPARE(heard, (QStringList{"Position slider: 30", "Position:  0 : 0 : 42 -> 0 : 0 : 30", "Clip progress: 1",
+                                     "Clip progress: 1%"}));
         QCOMPARE(QAccessible::queryAccessibleInterface(&f)->role(), QAccessible::Window); // a "frame", not a "filler"
         QAccessibleInterface *start = QAccessible::queryAccessibleInterface(f.Label7);
         QCOMPARE(start->text(QAccessible::Name), "Start mark");
         QCOMPARE(start->textInterface()->text(0, start->textInterface()->characterCount()), " 0 : 0 : 10");
         QVERIFY(start->state().readOnly);
+        f.pb->setByteMaximum(3'000'000'000LL);
+        f.pb->setByteValue(1'350'000'000LL);
         QAccessibleInterface *bar = QAccessible::queryAccessibleInterface(f.pb);
         QCOMPARE(bar->text(QAccessible::Description), "45%");
-        QVERIFY(bar->state().readOnly);
+        bar->valueInterface()->setCurrentValue(10); // read-only
+        QCOMPARE(bar->valueInterface()->currentValue().toInt(), 45);
         QCOMPARE(QAccessible::queryAccessibleInterface(f.H)->text(QAccessible::Description),
                  "Position (Left and Right: 5 seconds back and forward; Page Down and Page Up: next and previous "
                  "chapter of a DVD title; outside the information panel)");
         QAccessibleInterface *link = QAccessible::queryAccessibleInterface(f.Label1);
         QCOMPARE(link->role(), QAccessible::Link);
         QCOMPARE(link->text(QAccessible::Description), "Open the codec download page in your web browser");
-        QAccessibleValueInterface *value = bar->valueInterface();
-        QVERIFY(QAccessibleBridgeUtils::performEffectiveAction(bar, QAccessibleActionInterface::increaseAction()));
-        value->setCurrentValue(10); // read, not set
-        QCOMPARE(value->currentValue().toInt(), 45);
-        QCOMPARE(value->maximumValue().toInt(), 100);
-        QCOMPARE(f.pb->byteValue(), 1'350'000'000LL);
-
-        for (const int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) // the focused link takes Space from Play
-            press(f.Label1, key);
+        for (const int key : {Qt::Key_Enter, Qt::Key_Space}) // the focused link takes Space from Play
+            QTest::keyClick(focused(&f, link->text(QAccessible::Name)), Qt::Key(key));
         link->actionInterface()->doAction("Press");
-        QCOMPARE(browsed, QList<QUrl>(4, browsed.value(0)));
-        QCOMPARE(browsed.value(0).path(), "/codecdownload.html");
+        QCOMPARE(browsed, QList<QUrl>(3, QUrl("https://morvane.example/codecdownload.html")));
         QCOMPARE(w.player.commands, QStringList());
     }
 };
