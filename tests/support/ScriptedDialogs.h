@@ -13,8 +13,7 @@ namespace morvane::test {
 
 class ScriptedDialogs : public Dialogs {
 public:
-    // Answers, used front first. An empty queue cancels a file dialog and
-    // answers No to a question.
+    // Answers, front first; none left cancels a file dialog or answers No.
     QList<std::optional<QString>> openAnswers, saveAnswers;
     QList<bool> yesNoAnswers;
     // An empty queue cancels the title list.
@@ -24,8 +23,7 @@ public:
         int preselected = 0;
     };
     QList<TitleList> titleLists;
-    // Open dialogs as "filter; file name", save dialogs as "title; filter;
-    // filter index; file name", message boxes and questions as their text.
+    // Open dialogs as "filter; file name", save dialogs as "title; filter; filter index; file name".
     QStringList openDialogs, saveDialogs, messages, questions;
     std::function<void()> whileSaving; // runs while the save dialog is up
 

@@ -72,8 +72,7 @@ struct WindowFixture {
         player.setPosition(seconds);
         form->T_Timer();
     }
-    // Pauses, then marks each second where the user's slider click put the
-    // player; the slider is left at end.
+    // Pauses, then marks each second where a slider click put the player.
     void mark(int start, int end)
     {
         if (form->Command1->text() == "Pause")
