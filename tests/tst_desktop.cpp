@@ -14,7 +14,6 @@
 #include <QDesktopServices>
 #include <QMimeData>
 #include <QTemporaryDir>
-#include <sys/stat.h>
 
 using namespace morvane;
 using namespace morvane::test;
@@ -22,7 +21,7 @@ using namespace morvane::test;
 namespace {
 
 QList<QUrl> browsed; // by the system's browser, which the test stands in for
-QTemporaryDir files; // a.vob, b.vob, é.vob and a named pipe
+QTemporaryDir files; // a.vob, b.vob and é.vob
 
 // The control that assistive tools know by name, focused; the window, with nothing focused, for "".
 QWidget *focused(QWidget *window, const QString &name)
@@ -83,7 +82,6 @@ private slots:
         QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openInBrowser");
         for (const char *name : {"a.vob", "b.vob", "é.vob"})
             QVERIFY(writeFile(files.filePath(name), "vob"));
-        QVERIFY(!::mkfifo(qPrintable(files.filePath("pipe.vob")), 0644)); // no writer: opening it to read would wait
     }
 
     void commandLine_data()
@@ -114,18 +112,6 @@ private slots:
         QTEST(line.error, "error");
     }
 
-    // The program refuses a second file, and answers --help without a display.
-    void binary()
-    {
-        const QString morvane = QFileInfo(MORVANE_CUT_PATH).dir().filePath("morvane");
-        const Ran refused = run(morvane, {"a", "b"});
-        QCOMPARE(refused.exitCode, 2);
-        QVERIFY(refused.err.endsWith("morvane: one FILE at a time, not also 'b'\nTry 'morvane --help'.\n"));
-        const Ran help = run("env", {"-u", "DISPLAY", "-u", "QT_QPA_PLATFORM", morvane, "--help"});
-        QCOMPARE(help.exitCode, 0);
-        QVERIFY2(help.out.startsWith("Usage: morvane [FILE]\n"), qPrintable(help.out));
-    }
-
     // A file dropped on any control opens as Open would; the command line's file takes the same way.
     void drops_data()
     {
@@ -144,7 +130,6 @@ private slots:
         row("bytes not utf-8", "file://DIR/%FF.vob", "", "",
             "Cannot open \"DIR/\uFFFD.vob\".\nIts name is not valid UTF-8, so Morvane cannot pass it on unchanged. "
             "Rename the file and try again.");
-        row("a named pipe", "file://DIR/pipe.vob", "", "", "Cannot open \"DIR/pipe.vob\".\nIt is not a regular file");
         row("not a url", "", "", "", "");
         row("while saving", "file://DIR/b.vob", "saving", "", "");
     }
@@ -205,8 +190,7 @@ private slots:
                     {Qt::ControlModifier | Qt::Key_O, "Video", "Open", "(Ctrl+O)"},
                     {Qt::ControlModifier | Qt::Key_S, "Play", "Save", "(Ctrl+S)"},
                     {Qt::Key_BracketLeft, "Information", "Mark Start", "(I or [)"},
-                    {Qt::Key_O, "Play Selected", "Mark End", "(O or ])"},
-                    {Qt::Key_P, "Mark Start", "Play Selected", "(P)"},
+                    {Qt::Key_P, "Mark End", "Play Selected", "(P)"},
                     {Qt::Key_Space, "Stop", "Stop", ""},
                     {Qt::Key_Return, "Precise cut", "Precise cut", ""},
                     {Qt::Key_Right, "Play", "", "", 42, 47},
