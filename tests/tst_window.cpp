@@ -143,7 +143,9 @@ private slots:
         const Shown at42 = {.slider = 42, .position = " 0 : 0 : 42"};
         const Shown atEnd = {.caption = "Play", .timer = false, .slider = 100, .position = " 0 : 1 : 40"};
         Shown none = paused({.file = "", .slider = 9, .maximum = 10, .scale = 0, .lines = firstLines});
-        none.start = none.end = none.length = "";
+        none.start = "";
+        none.end = "";
+        none.length = "";
         none.said = {"Wrong Selection", "Wrong Selection"};
         Shown refused = paused({.file = "", .lines = marked({}).lines});
         refused.said = {"Cannot play \"/m/b.vob\".\nthe file is not a playable video"};
