@@ -7,13 +7,13 @@
 #include <QList>
 #include <QStringList>
 #include <QWidget>
+#include <functional>
 
 namespace morvane::test {
 
 class ScriptedDialogs : public Dialogs {
 public:
-    // Answers, used front first. An empty queue cancels a file dialog and
-    // answers No to a question.
+    // Answers, front first; none left cancels a file dialog or answers No.
     QList<std::optional<QString>> openAnswers, saveAnswers;
     QList<bool> yesNoAnswers;
     // An empty queue cancels the title list.
@@ -23,9 +23,9 @@ public:
         int preselected = 0;
     };
     QList<TitleList> titleLists;
-    // Open dialogs as "filter; file name", save dialogs as "title; filter;
-    // filter index; file name", message boxes and questions as their text.
+    // Open dialogs as "filter; file name", save dialogs as "title; filter; filter index; file name".
     QStringList openDialogs, saveDialogs, messages, questions;
+    std::function<void()> whileSaving; // runs while the save dialog is up
 
     std::optional<QString> openFile(const QString &filter, const QString &fileName) override
     {
@@ -36,6 +36,8 @@ public:
                                     const QString &fileName) override
     {
         saveDialogs << QStringLiteral("%1; %2; %3; %4").arg(title, filter).arg(filterIndex).arg(fileName);
+        if (whileSaving)
+            whileSaving();
         return saveAnswers.isEmpty() ? std::nullopt : saveAnswers.takeFirst();
     }
     void message(const QString &text) override { messages << text; }

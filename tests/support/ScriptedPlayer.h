@@ -1,6 +1,5 @@
 #pragma once
-// A player without media, on a scripted clock: tests set what it reports and
-// read back the commands it was given, in order.
+// A player without media, on a scripted clock, that records its commands.
 
 #include "playback/MediaPlayer.h"
 
@@ -19,21 +18,18 @@ public:
     QHash<QString, double> durations;
     double defaultDuration = 100.0;
     QSet<QString> refused; // setFileName throws for these
-    // The clock: each position read while playing first moves the position on
-    // by step seconds; at the end playback stops. 0 keeps it where tests put it.
+    // Each position read while playing first moves on by step seconds, stopping at the end.
     double step = 0;
     std::function<void(double)> onRead; // sees the position each read returns
-    // Window events that run inside the next setFileName, as they do while the
-    // real player loads; used once.
+    // Window events that run once inside the next setFileName, as while the real player loads.
     std::function<void()> whileLoading;
 
-    // Every command, e.g. "FileName(/a.vob)", "Play", "Seek(0)"; reads are not recorded.
+    // Every command, e.g. "FileName(/a.vob)", "Play", "Seek(0)"; not reads.
     QStringList commands;
 
     State state() const { return state_; }
     QString fileName() const { return fileName_; }
     double position() const { return position_; } // without the step of a read
-    // Moves the media position as if playback had got there.
     void setPosition(double seconds) { position_ = seconds; }
 
     using MediaPlayer::setFileName;

@@ -5,10 +5,45 @@
 #include "support/ScriptedDialogs.h"
 #include "support/ScriptedPlayer.h"
 
+#include <QDebug>
 #include <QTest>
 #include <memory>
 
 namespace morvane::test {
+
+// What the window shows; the defaults are those of a 100 s /m/a.vob just opened.
+// (Designated initializers give the rest their defaults, which GCC 12 warns of.)
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+struct Shown {
+    QString file = "/m/a.vob";
+    QString title = "Morvane 1.0";
+    QString caption = "Pause"; // Play/Pause's
+    bool timer = true;
+    Flag playing = True;
+    int slider = 0;
+    int maximum = 100;
+    int scale = 92;
+    QString position;                         // the position read-out
+    QList<float> lines{170, 170, 9400, 9400}; // the start line's two ends, then the end line's, in twips
+    QString start = "0 : 0 : 0";
+    QString end = "0 : 0 : 0";
+    QString length = "0 : 0 : 0";
+    QStringList said; // all the messages
+    int enabled = 9;  // of the nine editing controls
+    bool precise = false;
+    bool operator==(const Shown &) const = default;
+};
+
+// For QCOMPARE's message: every field by name.
+inline char *toString(const Shown &s)
+{
+    QString t;
+    QDebug(&t) << "file" << s.file << "title" << s.title << "caption" << s.caption << "timer" << s.timer << "playing"
+               << s.playing << "slider" << s.slider << "maximum" << s.maximum << "scale" << s.scale << "position"
+               << s.position << "lines" << s.lines << "start" << s.start << "end" << s.end << "length" << s.length
+               << "said" << s.said << "enabled" << s.enabled << "precise" << s.precise;
+    return qstrdup(qPrintable(t));
+}
 
 struct WindowFixture {
     ScriptedPlayer player;
@@ -31,8 +66,13 @@ struct WindowFixture {
         dialogs.openAnswers << path;
         click(form->Command4);
     }
-    // Pauses, then marks each second where the user's slider click put the
-    // player; the slider is left at end.
+    // The player at seconds when the timer ticks.
+    void tick(double seconds)
+    {
+        player.setPosition(seconds);
+        form->T_Timer();
+    }
+    // Pauses, then marks each second where a slider click put the player.
     void mark(int start, int end)
     {
         if (form->Command1->text() == "Pause")
@@ -43,19 +83,29 @@ struct WindowFixture {
             click(button);
         }
     }
-    // Which editing controls take clicks ("free": all, "locked": none, else
-    // their captions), and the slider's value.
-    QString editing() const
+    Shown shown() const
     {
         const Form1 &f = *form;
-        const QList<QWidget *> controls{f.Command1, f.Command2, f.Command4, f.Command5,
-                                        f.Command6, f.Command7, f.Command9, f.H};
-        QStringList on;
-        for (QWidget *c : controls)
-            if (c->isEnabled())
-                on << (c == f.H ? QString("slider") : c->property("text").toString());
-        const QString which = on.isEmpty() ? "locked" : on.size() == controls.size() ? "free" : on.join(", ");
-        return which + " at " + QString::number(f.H->value());
+        int enabled = 0;
+        for (const QWidget *c : std::initializer_list<const QWidget *>{
+                 f.Command1, f.Command2, f.Command4, f.Command5, f.Command6, f.Command7, f.Command9, f.H, f.Check1})
+            enabled += c->isEnabled();
+        return {f.state.SourceFile,
+                f.windowTitle(),
+                f.Command1->text(),
+                f.T->isActive(),
+                f.state.IsPlaying,
+                f.H->value(),
+                f.H->maximum(),
+                f.state.MarkScale,
+                f.Label4->text(),
+                {f.Line1->X1(), f.Line1->X2(), f.Line2->X1(), f.Line2->X2()},
+                f.Label7->text(),
+                f.Label9->text(),
+                f.Label3->text(),
+                dialogs.messages,
+                enabled,
+                f.Check1->isChecked()};
     }
 };
 
