@@ -181,7 +181,7 @@ private slots:
         QTest::addColumn<int>("at");         // the slider's value before
         QTest::addColumn<int>("to");
         const struct {
-            int key;
+            QKeyCombination key;
             const char *focus, *button, *tip;
             int at = 42, to = 42;
         } rows[] = {{Qt::Key_Space, "Position slider", "Play",
@@ -198,7 +198,7 @@ private slots:
                     {Qt::Key_Right, "Position slider", "", "", 100, 100}};
         for (const auto &r : rows)
             QTest::addRow("%s on %s to %d", qPrintable(QKeySequence(r.key).toString()), r.focus, r.to)
-                << r.key << r.focus << r.button << r.tip << r.at << r.to;
+                << r.key.toCombined() << r.focus << r.button << r.tip << r.at << r.to;
     }
     void keys()
     {
