@@ -122,6 +122,9 @@ private slots:
         target("appears", "taken: \"c.vob\" appeared while the clip was being written; that file was kept.", false);
         target("old file", "taken: \"c.vob\" already exists.", false);
         target("directory", "The target \"c.vob\" is a directory; a clip can only replace a file.");
+        target("FIFO", "The target \"c.vob\" is a named pipe (FIFO); a clip can only replace a file.");
+        target("link to nothing", "The target \"c.vob\" is a symbolic link that leads nowhere; a clip can only "
+                                  "replace a file.");
         target("shrinks", "The source file got shorter while it was being read.");
     }
 
@@ -147,6 +150,8 @@ private slots:
             {"near twin, the first byte differs", [&] { return writeFile(target, "x" + all.mid(1)); }},
             {"hard link to the source", [&] { return !::link(source, target); }},
             {"directory", [&] { return !::mkdir(target, 0755); }},
+            {"FIFO", [&] { return !::mkfifo(target, 0644); }},
+            {"link to nothing", [&] { return !::symlink("nowhere", target); }},
         };
         QVERIFY(!make.count(setup) || make.at(setup)());
         const timespec when[2] = {{0, UTIME_OMIT}, {1'000'000'000, 0}}; // the twins', to the ns
@@ -190,6 +195,74 @@ private slots:
         QCOMPARE(QList<I64>({result.offset, result.length, progress.maximum, progress.last, progress.highest}),
                  QList<I64>({clip.offset, clip.length, clip.maximum, clip.final, clip.final}));
         QCOMPARE(steps, QStringList({"0" + kept.left(3), "1" + bytes.left(3), "2" + bytes.left(3)}));
+    }
+
+    void systemCalls_data()
+    {
+        QTest::addColumn<bool>("kernel");  // copy_file_range first, else the buffer
+        QTest::addColumn<QString>("call"); // the kind whose first 20 calls misbehave
+        QTest::addColumn<int>("error");    // they fail with it, or with 0 move only `moves` bytes
+        QTest::addColumn<int>("moves");
+        QTest::addColumn<QString>("reason");
+        const QString full = "Writing the clip failed: No space left on device.";
+        QTest::newRow("kernel copy") << true << "" << 0 << 0 << "";
+        QTest::newRow("buffered") << false << "" << 0 << 0 << "";
+        QTest::newRow("read interrupted") << false << "pread" << EINTR << 0 << "";
+        QTest::newRow("write interrupted") << false << "pwrite" << EINTR << 0 << "";
+        QTest::newRow("writes a byte at a time") << false << "pwrite" << 0 << 1 << "";
+        QTest::newRow("disk takes nothing") << false << "pwrite" << 0 << 0 << full;
+        QTest::newRow("kernel copy interrupted") << true << "copy" << EINTR << 0 << "";
+        QTest::newRow("kernel copy, 1000 bytes a time") << true << "copy" << 0 << 1000 << "";
+        QTest::newRow("kernel copy unsupported") << true << "copy" << EXDEV << 0 << "";
+        QTest::newRow("disk full") << true << "copy" << ENOSPC << 0 << full;
+    }
+
+    // The last second of a sparse source past 4 GiB, through calls that fail or move less: retried, finished,
+    // moved to the buffer, or stopped with the disk's reason and nothing left.
+    void systemCalls()
+    {
+        QFETCH(bool, kernel);
+        QFETCH(QString, call);
+        QFETCH(int, error);
+        QFETCH(int, moves);
+        QFETCH(QString, reason);
+        Folder dir;
+        const QByteArray source = dir / "s.vob";
+        const QByteArray target = dir / "c.vob";
+        const I64 size = (5LL << 30) + 4'321;
+        const I64 from = 5'367'636'257; // R = size / 5000, 0-based S - 1 at 4999 s; the clip runs to the end
+        QByteArray tail(size - from, '\0');
+        QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(tail.data()), tail.size() / 4);
+        QVERIFY(writeFile(source, tail, size, from));
+        int scripted = 0;
+        const auto misbehaves = [&](const char *kind) { return call == kind && scripted++ < 20; };
+        const auto fail = [&] {
+            errno = error;
+            return ssize_t(-1);
+        };
+        const CopyCalls real = CopyCalls::system();
+        NullProgress progress;
+        ClipCutter cutter(progress, {});
+        cutter.useKernelCopy = kernel;
+        cutter.copyCalls.copyFileRange = [&](int in, loff_t *inAt, int out, loff_t *outAt, size_t length) {
+            if (!misbehaves("copy"))
+                return real.copyFileRange(in, inAt, out, outAt, length);
+            return error ? fail() : real.copyFileRange(in, inAt, out, outAt, size_t(moves));
+        };
+        cutter.copyCalls.pread = [&](int fd, void *buffer, size_t length, off_t at) {
+            return misbehaves("pread") ? fail() : real.pread(fd, buffer, length, at);
+        };
+        cutter.copyCalls.pwrite = [&](int fd, const void *buffer, size_t length, off_t at) {
+            if (!misbehaves("pwrite"))
+                return real.pwrite(fd, buffer, length, at);
+            return error ? fail() : real.pwrite(fd, buffer, size_t(moves), at);
+        };
+        const QString outcome = outcomeOf([&] { cutter.cut({{source}, target, 5'000, 4'999, 5'000}); });
+        QVERIFY2(outcome.contains(reason) && outcome.isEmpty() == reason.isEmpty(), qPrintable(outcome));
+        QVERIFY2(call.isEmpty() || scripted > 0, "the scripted calls never happened");
+        QCOMPARE(contentOf(target), reason.isEmpty() ? tail : QByteArray("none"));
+        const Names left = reason.isEmpty() ? Names{"c.vob", "s.vob"} : Names{"s.vob"};
+        QCOMPARE(listing(dir.path), left);
     }
 
     // Once the speed is known, never more to flush than the disk writes in 300 ms; the disk kept busy. The copy runs at
