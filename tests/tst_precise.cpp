@@ -1,3 +1,4 @@
+#include "files/engine/ByteSource.h"
 #include "files/engine/DvdPacks.h"
 #include "files/engine/PrecisePlan.h"
 #include "support/Cut.h"
@@ -87,6 +88,22 @@ static Bytes syntheticTitle(quint32 origin, int first, int second, bool restart)
     }
     return all;
 }
+
+// Every second read of the first NAV pack finds it zeroed, as when something rewrites it meanwhile.
+struct Flickering : ByteSource {
+    Bytes bytes = readFile(media("dvd.vob"));
+    int reads = 0;
+    std::int64_t size() const override { return bytes.size(); }
+    std::string name() const override { return "flicker.vob"; }
+    std::size_t read(std::int64_t offset, void *buf, std::size_t len) override
+    {
+        len = std::size_t(std::clamp<qint64>(bytes.size() - offset, 0, qint64(len)));
+        std::memcpy(buf, bytes.constData() + offset, len);
+        if (offset < 2048 && reads++ % 2)
+            std::memset(buf, 0, std::min<std::size_t>(len, std::size_t(2048 - offset)));
+        return len;
+    }
+};
 
 class PreciseTest : public QObject {
     Q_OBJECT
@@ -209,6 +226,40 @@ private slots:
         badTitle("title", 1, 1, false, 12, "lies at or past the end");
         badTitle("title, VOB ids backwards", 2, 1, false, 3, "start again");
         badTitle("title, second VOB's clock from 0", 1, 2, true, 3, "start again");
+    }
+
+    // A split title reads as the file it was split from; a part shorter than it was, or a source that reads
+    // differently the second time, stops the plan with what happened.
+    void sources()
+    {
+        std::vector<std::unique_ptr<QFile>> files;
+        std::vector<SourcePart> parts;
+        for (int i = 1; i <= 3; ++i) {
+            files.push_back(std::make_unique<QFile>(media(QString("split/VTS_01_%1.VOB").arg(i))));
+            QVERIFY(files.back()->open(QIODevice::ReadOnly));
+            parts.push_back({files.back()->handle(), files.back()->size(), files.back()->fileName().toStdString()});
+        }
+        const Bytes whole = readFile(media("vbr.vob"));
+        JoinedByteSource joined(parts);
+        QCOMPARE(joined.size(), whole.size());
+        QVERIFY2(joined.name().ends_with("/VTS_01_1.VOB and 2 more"), joined.name().c_str());
+        const qint64 one = parts[0].size;
+        const qint64 two = one + parts[1].size;
+        for (auto [at, n] : {std::pair{one - 5, 10LL}, {one - 3000, two - one + 6000}, {whole.size() - 7, 99LL}}) {
+            Bytes got(n, '\0');
+            got.truncate(qsizetype(joined.read(at, got.data(), std::size_t(n))));
+            QVERIFY2(got == whole.mid(at, n), qPrintable(QString("bytes %1 + %2").arg(at).arg(n)));
+        }
+        parts[1].size += 1;
+        char buf[64];
+        const QString shorter = outcomeOf([&] { JoinedByteSource(parts).read(two - 10, buf, sizeof buf); });
+        QVERIFY2(shorter.endsWith(QString("VTS_01_2.VOB\" ended after %1 bytes, not the %2 it had.")
+                                      .arg(parts[1].size - 1)
+                                      .arg(parts[1].size)),
+                 qPrintable(shorter));
+        Flickering flickering;
+        QCOMPARE(outcomeOf([&] { planPreciseClip(flickering, 2, 4); }),
+                 "The source \"flicker.vob\" changed while it was being read.");
     }
 
     // Whole VOBUs around the marks, found in a few small reads; the search pointers and a binary search agree.
