@@ -112,6 +112,37 @@ private slots:
         QTEST(line.error, "error");
     }
 
+    void binary_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said"); // how stdout starts, or how stderr ends when it fails
+        QTest::newRow("--help") << QStringList{"--help"} << 0 << "Usage: morvane [FILE]\n";
+        QTest::newRow("--version") << QStringList{"--version"} << 0 << "morvane " MORVANE_VERSION "\n";
+        QTest::newRow("two files") << QStringList{"a", "b"} << 2
+                                   << "morvane: one FILE at a time, not also 'b'\nTry 'morvane --help'.\n";
+    }
+
+    // The program itself; help and version need no display.
+    void binary()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (exitCode == 0) {
+            env.remove("QT_QPA_PLATFORM");
+            env.remove("DISPLAY");
+        }
+        p.setProcessEnvironment(env);
+        p.start(QFileInfo(MORVANE_CUT_PATH).dir().filePath("morvane"), arguments);
+        QVERIFY(p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), exitCode);
+        const QString out = exitCode ? p.readAllStandardError() : p.readAllStandardOutput();
+        QVERIFY2(exitCode ? out.endsWith(said) : out.startsWith(said), qPrintable(out)); // after the platform's notes
+    }
+
     // A file dropped on any control opens as Open would; the command line's file takes the same way.
     void drops_data()
     {
