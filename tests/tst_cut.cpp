@@ -5,8 +5,6 @@
 
 #include <QtTest>
 #include <csignal>
-#include <filesystem>
-#include <fstream>
 
 using namespace morvane;
 using namespace morvane::test;
@@ -24,35 +22,16 @@ ln -s "$T"/split/VTS_01_[123].VOB . && ln -s "$T/discs/movie" movie && ln -s "$T
 ln -s "$T/discs/angles" angles && printf old > old.vob && mkdir d)";
 const char kParts[] = "VTS_01_1.VOB VTS_01_2.VOB VTS_01_3.VOB";
 
-// Every name in dir as bytes, sorted.
-QByteArrayList listing(const QString &dir)
-{
-    QByteArrayList names;
-    for (const auto &entry : std::filesystem::directory_iterator(QFile::encodeName(dir).constData()))
-        names << QByteArray::fromStdString(entry.path().filename().native());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// A name that is not text has no QString that reaches it.
-QByteArray bytesOf(const QByteArray &path)
-{
-    std::ifstream in(path.constData(), std::ios::binary);
-    return QByteArray::fromStdString(std::string(std::istreambuf_iterator<char>(in), {}));
-}
-
-// QTemporaryDir would leave the names that are not text behind.
-struct Folder {
-    QTemporaryDir dir;
+// A folder of links to the test media.
+struct MediaFolder : Folder {
     QByteArrayList before;
 
-    Folder()
+    MediaFolder()
     {
-        dir.setAutoRemove(false);
         const Ran setUp = command(kSetup);
         if (setUp.exitCode != 0)
             qFatal("cannot set up the folder: %s", qPrintable(setUp.err));
-        before = listing(dir.path());
+        before = listing(path);
     }
     // Runs a bash command line in the folder; $M is morvane-cut.
     Ran command(const QString &line) const
@@ -62,28 +41,18 @@ struct Folder {
         env.insert("M", MORVANE_CUT_PATH);
         env.insert("T", MORVANE_TEST_MEDIA);
         bash.setProcessEnvironment(env);
-        bash.setWorkingDirectory(dir.path());
+        bash.setWorkingDirectory(QFile::decodeName(path));
         bash.start("bash", {"-c", line});
         const bool done = bash.waitForFinished(60000) && bash.exitStatus() == QProcess::NormalExit;
         return {done ? bash.exitCode() : -1, bash.readAllStandardOutput(), bash.readAllStandardError()};
     }
-    ~Folder() { std::filesystem::remove_all(QFile::encodeName(dir.path()).constData()); }
-    QByteArray path(const QByteArray &name) const { return QFile::encodeName(dir.path()) + "/" + name; }
+    QString filePath(const QString &name) const { return QFile::decodeName(path) + "/" + name; }
 };
 
 CutRequest request(const QByteArrayList &sources, const QByteArray &target, int start, int end,
                    CutMethod method = CutMethod::ByteRate, int duration = 0)
 {
     return {sources, target, duration, start, end, Replace::Allowed, method};
-}
-
-CutRequest chapters(const QByteArray &disc, int first, int last, CutMethod method)
-{
-    CutRequest r = request({disc}, "c.vob", 0, 0, method);
-    r.title = 1;
-    r.firstChapter = first;
-    r.lastChapter = last;
-    return r;
 }
 
 } // namespace
@@ -116,9 +85,9 @@ private slots:
             return r;
         }();
         QTest::newRow("precise, chapters 2 to 3")
-            << "--title 1 --precise --chapters 2-3 movie c.vob" << chapters("movie", 2, 3, precise);
+            << "--title 1 --precise --chapters 2-3 movie c.vob" << titleCut("movie", 1, precise, true, 2, 3, "c.vob");
         QTest::newRow("chapter 2") << "--title=1 --chapters=2 movie c.vob"
-                                   << chapters("movie", 2, 2, CutMethod::ByteRate);
+                                   << titleCut("movie", 1, CutMethod::ByteRate, true, 2, 2, "c.vob");
     }
 
     // The clip is the engine's, morvane-cut says what a precise or chapter cut covers, and leaves nothing else.
@@ -126,13 +95,13 @@ private slots:
     {
         QFETCH(QString, args);
         QFETCH(CutRequest, same);
-        Folder folder;
+        MediaFolder folder;
         const Ran ran = folder.command("\"$M\" " + args);
         QCOMPARE(ran.exitCode, 0);
         QTemporaryDir elsewhere;
         CutRequest engine = same;
         for (QByteArray &source : engine.sources)
-            source = folder.path(source);
+            source = folder / source;
         engine.target = QFile::encodeName(elsewhere.filePath("engine.vob"));
         NullProgress progress;
         const CutResult result = ClipCutter(progress, {}).cut(engine);
@@ -140,13 +109,13 @@ private slots:
         QCOMPARE(ran.err, says ? QString::asprintf("morvane-cut: the clip covers %.2f s to %.2f s, %lld bytes.\n",
                                                    result.startTime, result.endTime, (long long)result.length)
                                : QString());
-        const QByteArray clip = bytesOf(folder.path(same.target));
-        QVERIFY2(!clip.isEmpty() && clip == bytesOf(engine.target), qPrintable(QString::number(clip.size())));
+        const QByteArray clip = contentOf(folder / same.target);
+        QVERIFY2(!clip.isEmpty() && clip == contentOf(engine.target), qPrintable(QString::number(clip.size())));
         QByteArrayList names = folder.before;
         if (!names.contains(same.target))
             names << same.target;
         std::sort(names.begin(), names.end());
-        QCOMPARE(listing(folder.dir.path()), names);
+        QCOMPARE(listing(folder.path), names);
     }
 
     void refused_data()
@@ -209,17 +178,17 @@ private slots:
     {
         QFETCH(QString, args);
         QFETCH(QString, message);
-        Folder folder;
+        MediaFolder folder;
         const Ran ran = folder.command("\"$M\" " + args);
         QTEST(ran.exitCode, "exitCode");
         QCOMPARE(ran.err, "morvane-cut: " + message + "\n");
         QCOMPARE(ran.out, QString());
-        QCOMPARE(listing(folder.dir.path()), folder.before);
+        QCOMPARE(listing(folder.path), folder.before);
     }
 
     void lists()
     {
-        Folder folder;
+        MediaFolder folder;
         const Ran ran = folder.command("\"$M\" --list episodes/VIDEO_TS");
         QCOMPARE(ran.exitCode, 0);
         QCOMPARE(ran.out, "1  0:08.00  2 chapters  audio AC-3 1ch\n2  0:06.00  1 chapter  audio AC-3 1ch\n");
@@ -234,7 +203,7 @@ private slots:
     // Drawn on a terminal only; the cuts above run on a pipe, and say nothing.
     void progressBar()
     {
-        Folder folder;
+        MediaFolder folder;
         const Ran ran = folder.command("script -qec '\"$M\" --duration 10 --start 1 --end 7 dvd.vob c.vob' /dev/null");
         QCOMPARE(ran.exitCode, 0);
         QVERIFY2(ran.out.startsWith("\r[") && ran.out.endsWith("\r[" + QString(40, '#') + "] 100%\r\n"),
@@ -256,10 +225,10 @@ private slots:
     {
         QFETCH(int, signal);
         QFETCH(QString, target);
-        Folder folder;
-        QVERIFY(writeFile(folder.dir.filePath("big.vob"), "x", 8LL << 30));
+        MediaFolder folder;
+        QVERIFY(writeFile(folder.filePath("big.vob"), "x", 8LL << 30));
         QProcess cut;
-        cut.setWorkingDirectory(folder.dir.path());
+        cut.setWorkingDirectory(QFile::decodeName(folder.path));
         cut.start(MORVANE_CUT_PATH, {"--force", "--duration", "8", "--start", "0", "--end", "8", "big.vob", target});
         QVERIFY(cut.waitForStarted());
         QThread::msleep(300);
@@ -274,8 +243,8 @@ private slots:
         }
         QByteArrayList names = folder.before << "big.vob";
         std::sort(names.begin(), names.end());
-        QCOMPARE(listing(folder.dir.path()), names);
-        QCOMPARE(readFile(folder.dir.filePath("old.vob")), "old");
+        QCOMPARE(listing(folder.path), names);
+        QCOMPARE(readFile(folder.filePath("old.vob")), "old");
     }
 };
 

@@ -214,18 +214,9 @@ private slots:
         QFETCH(bool, plain);
         QTemporaryDir dir;
         const QString clipFile = dir.filePath("clip.vob");
-        CutRequest request;
-        request.sources = {QFile::encodeName(disc(path))};
-        request.target = QFile::encodeName(clipFile);
-        request.title = title;
-        request.method = method == Cut::ByteRate ? CutMethod::ByteRate : CutMethod::Precise;
-        if (method == Cut::Chapters) {
-            request.firstChapter = from;
-            request.lastChapter = to;
-        } else {
-            request.startSecond = from;
-            request.endSecond = to;
-        }
+        const CutMethod how = method == Cut::ByteRate ? CutMethod::ByteRate : CutMethod::Precise;
+        const CutRequest request = titleCut(QFile::encodeName(disc(path)), title, how, method == Cut::Chapters, from,
+                                            to, QFile::encodeName(clipFile));
         NullProgress progress;
         ClipCutter cutter(progress, {});
         const CutResult result = cutter.cut(request);

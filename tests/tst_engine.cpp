@@ -33,34 +33,6 @@ struct Progress : ProgressSink {
     }
 };
 
-static QByteArray contentOf(const QByteArray &path) // "none" when missing, "-" when not a file
-{
-    struct stat status {};
-    if (::stat(path, &status) || !S_ISREG(status.st_mode))
-        return status.st_mode ? "-" : "none";
-    QByteArray bytes(status.st_size, 0);
-    std::ifstream(path.constData(), std::ios::binary).read(bytes.data(), bytes.size());
-    return bytes;
-}
-
-static Names listing(const QByteArray &dir) // every name as bytes, hidden ones too
-{
-    Names names;
-    for (const auto &entry : std::filesystem::directory_iterator(dir.constData()))
-        names << QByteArray::fromStdString(entry.path().filename().native());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-struct Folder { // removes names that are not text too
-    QByteArray path = [] {
-        char name[] = "/tmp/tst_engine.XXXXXX";
-        return QByteArray(::mkdtemp(name));
-    }();
-    QByteArray operator/(const QByteArray &name) const { return path + "/" + name; }
-    ~Folder() { std::filesystem::remove_all(path.constData()); }
-};
-
 // Writes what it is given in order at a fixed speed on a scripted clock, and tells so in slices (a throttle's: 100 ms).
 struct ScriptedDisk : Writeback::Disk {
     double speed, slice, clock = 0, writtenUpTo = 0, given = 0, busyFrom = 0, told = 0; // bytes/s, s

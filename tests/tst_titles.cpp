@@ -240,18 +240,9 @@ private slots:
         w->dialogs.saveAnswers << dir.filePath("window.vob");
         w->click(f.Command7);
         QCOMPARE(w->dialogs.messages, QStringList{"Clip Saved"});
-        CutRequest request;
-        request.sources = {QFile::encodeName(disc("offbeat"))};
-        request.target = QFile::encodeName(dir.filePath("cut.vob"));
-        request.title = 1;
-        request.method = precise ? CutMethod::Precise : CutMethod::ByteRate;
-        if (precise) {
-            request.firstChapter = from;
-            request.lastChapter = to;
-        } else {
-            request.startSecond = from;
-            request.endSecond = to;
-        }
+        const CutMethod how = precise ? CutMethod::Precise : CutMethod::ByteRate;
+        const CutRequest request = titleCut(QFile::encodeName(disc("offbeat")), 1, how, precise, from, to,
+                                            QFile::encodeName(dir.filePath("cut.vob")));
         NullProgress progress;
         ClipCutter(progress, {}).cut(request);
         const QByteArray clip = readFile(dir.filePath("window.vob"));

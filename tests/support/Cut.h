@@ -30,6 +30,22 @@ inline QString outcomeOf(const std::function<void()> &cut)
     return "";
 }
 
+// Title `title` of a DVD folder to target, chapters from to to, or else the seconds from to to of title time.
+inline CutRequest titleCut(const QByteArray &disc, int title, CutMethod method, bool chapters, int from, int to,
+                           const QByteArray &target)
+{
+    CutRequest request{{disc}, target, 0, 0, 0, Replace::Allowed, method};
+    request.title = title;
+    if (chapters) {
+        request.firstChapter = from;
+        request.lastChapter = to;
+    } else {
+        request.startSecond = from;
+        request.endSecond = to;
+    }
+    return request;
+}
+
 // morvane-cut run in dir with args (spaced).
 inline Ran runCut(const QString &args, const QString &dir = {}) { return run(MORVANE_CUT_PATH, args.split(' '), dir); }
 

@@ -8,6 +8,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+
 namespace morvane::test {
 
 // A file that make-test-media made.
@@ -33,6 +37,39 @@ inline QString entries(const QString &dir)
 {
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).join(' ');
 }
+
+// The bytes of a file whose name may not be text; "none" when missing, "-" when not a file.
+inline QByteArray contentOf(const QByteArray &path)
+{
+    struct stat status {};
+    if (::stat(path, &status) != 0)
+        return "none";
+    if (!S_ISREG(status.st_mode))
+        return "-";
+    QByteArray bytes(status.st_size, 0);
+    std::ifstream(path.constData(), std::ios::binary).read(bytes.data(), bytes.size());
+    return bytes;
+}
+
+// Every name in dir as bytes, hidden ones too, sorted.
+inline QByteArrayList listing(const QByteArray &dir)
+{
+    QByteArrayList names;
+    for (const auto &entry : std::filesystem::directory_iterator(dir.constData()))
+        names << QByteArray::fromStdString(entry.path().filename().native());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A temporary folder, removed with every name in it; QTemporaryDir leaves names that are not text behind.
+struct Folder {
+    QByteArray path = [] {
+        char name[] = "/tmp/morvane-test.XXXXXX";
+        return QByteArray(::mkdtemp(name));
+    }();
+    QByteArray operator/(const QByteArray &name) const { return path + "/" + name; }
+    ~Folder() { std::filesystem::remove_all(path.constData()); }
+};
 
 struct Ran {
     int exitCode = -1; // -1: did not start or did not finish normally
