@@ -107,6 +107,30 @@ private slots:
         QCOMPARE(w.dialogs.messages, QStringList("Cannot play \"/m/a.vob\".\nthe file is not a playable video"));
         QCOMPARE(w.form->Command1->text(), "Play");
     }
+    // The page keeps the keys it scrolls and clicks with while it has the focus.
+    void webPanelKeepsItsKeys()
+    {
+        test::ScriptedPlayer player;
+        test::ScriptedDialogs dialogs;
+        WebEngineWebPanel web;
+        Form1 form(player, dialogs, web);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        dialogs.openAnswers << QStringLiteral("/m/a.vob");
+        QTest::mouseClick(form.Command4, Qt::LeftButton);
+        form.H->setValue(42);
+        player.commands.clear();
+        QWidget *page = form.WebBrowser1->focusProxy();
+        QVERIFY(page);
+        page->setFocus();
+        QTRY_VERIFY(page->hasFocus());
+        for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Right, Qt::Key_Left, Qt::Key_Home, Qt::Key_PageDown})
+            QTest::keyClick(QApplication::focusWidget(), key);
+        QCOMPARE(form.Command1->text(), "Pause");
+        QCOMPARE(form.H->value(), 42);
+        QCOMPARE(player.commands, QStringList());
+    }
+
     void webPanelRequestsInfoPage()
     {
         QTcpServer server;
