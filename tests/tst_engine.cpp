@@ -97,6 +97,7 @@ private slots:
         target("FIFO", "The target \"c.vob\" is a named pipe (FIFO); a clip can only replace a file.");
         target("link to nothing", "The target \"c.vob\" is a symbolic link that leads nowhere; a clip can only "
                                   "replace a file.");
+        target("source is a folder", "The source \"s.vob\" is not a regular file.");
         target("shrinks", "The source file got shorter while it was being read.");
     }
 
@@ -124,6 +125,7 @@ private slots:
             {"directory", [&] { return !::mkdir(target, 0755); }},
             {"FIFO", [&] { return !::mkfifo(target, 0644); }},
             {"link to nothing", [&] { return !::symlink("nowhere", target); }},
+            {"source is a folder", [&] { return !::unlink(source) && !::mkdir(source, 0755); }},
         };
         QVERIFY(!make.count(setup) || make.at(setup)());
         const timespec when[2] = {{0, UTIME_OMIT}, {1'000'000'000, 0}}; // the twins', to the ns
@@ -282,6 +284,18 @@ private slots:
     {
         QFETCH(QByteArray, name);
         QTEST(QString::fromStdString(quotedName(name)), "shown");
+    }
+
+    void readableFiles() // only a regular file is opened, so that a pipe cannot block the caller
+    {
+        Folder dir;
+        QVERIFY(writeFile(dir / "file.vob", "x"));
+        QVERIFY(!::mkfifo(dir / "pipe", 0644) && !::mkdir(dir / "folder", 0755));
+        for (auto [name, reason] : {std::pair{"file.vob", ""},
+                                    {"pipe", "It is not a regular file"},
+                                    {"folder", "Is a directory"},
+                                    {"none", "No such file or directory"}})
+            QCOMPARE(outcomeOf([&] { requireReadableFile(dir / name); }), QString(reason));
     }
 
     void exactNames() // a name given as text stands for one file only when it is text through and through

@@ -228,6 +228,20 @@ private slots:
         badTitle("title, second VOB's clock from 0", 1, 2, true, 3, "start again");
     }
 
+    // An MPEG-1 pack: its PES header has no flags, but stuffing, a buffer size and the time stamps.
+    void mpeg1Pack()
+    {
+        const Bytes pts("\x21\x00\x05\x59\x91", 5); // 77000
+        const Bytes sequence("\0\0\1\xB3\x2D\x02\x40\x33\xFF\xFF", 10);
+        const Bytes pack = Bytes("\0\0\1\xBA\x21\0\1\0\1\x80\0\1\0\0\1\xE0\0\x12\xFF\x40\0", 21) + pts + sequence;
+        dvd::PackContents got;
+        QCOMPARE(dvd::parsePack(u8(pack), std::size_t(pack.size()), true, got), dvd::PackParse::Ok);
+        QCOMPARE(got.length, std::size_t(pack.size()));
+        QCOMPARE(got.mpeg2, false);
+        QCOMPARE(got.videoPts.value_or(-1), 77'000);
+        QCOMPARE(got.sequencePts.value_or(-1), 77'000);
+    }
+
     // A split title reads as the file it was split from; a part shorter than it was, or a source that reads
     // differently the second time, stops the plan with what happened.
     void sources()
