@@ -107,14 +107,11 @@ private slots:
         QFETCH(int, size);
         QFETCH(QString, message);
         QTemporaryDir dir;
-        const QString videoTs = dir.filePath("VIDEO_TS");
-        QVERIFY(QDir().mkdir(videoTs));
-        for (const QFileInfo &file : QDir(disc("episodes/VIDEO_TS")).entryInfoList(QDir::Files))
-            QVERIFY(QFile::copy(file.filePath(), videoTs + "/" + file.fileName()));
+        const QString videoTs = copyOfDisc("episodes", dir.path());
         for (const QString &file : files)
             QVERIFY(size < 0 ? QFile::remove(videoTs + "/" + file) : QFile::resize(videoTs + "/" + file, size));
         try {
-            openDisc(QFile::encodeName(dir.path()));
+            openDisc(QFile::encodeName(dir.filePath("episodes")));
             QFAIL("the damaged folder opened");
         } catch (const DiscError &e) {
             QVERIFY2(QString(e.what()).startsWith(message.arg(videoTs)), e.what());
@@ -129,7 +126,6 @@ private slots:
         QTest::addColumn<int>("cell");
         QTest::newRow("chapter 2's first frame") << "movie" << 3.0 << 1;
         QTest::newRow("last VOBU") << "movie" << 11.95 << 3;
-        QTest::newRow("VOB ID 2 played first") << "shuffled" << 1.0 << 0;
         QTest::newRow("VOB ID 1 played second") << "shuffled" << 7.5 << 1;
     }
     void place()
@@ -168,11 +164,6 @@ private slots:
         // At a VOB ID boundary the system clock steps back only by the new VOB ID's lead over its first picture.
         for (qsizetype at = 2048; at < whole.size(); at += 2048)
             QVERIFY2(scr(whole, at) > scr(whole, at - 2048) - 45000, qPrintable(QString("pack at %1").arg(at)));
-        for (const std::int64_t at : {std::int64_t(1), stream.size() / 2 + 3, stream.size() - 5000}) {
-            QByteArray piece(4099, '\0');
-            const std::size_t got = stream.read(at, piece.data(), std::size_t(piece.size()));
-            QCOMPARE(piece.left(qsizetype(got)), whole.mid(at, qsizetype(got)));
-        }
         QTemporaryDir dir;
         QVERIFY(writeFile(dir.filePath("title.vob"), whole));
         const VideoTimes times = videoTimes(dir.filePath("title.vob"));
@@ -201,7 +192,6 @@ private slots:
         QTest::newRow("loose VOB, second VOB ID")
             << "loose.vob" << 0 << Cut::Precise << 8 << 11 << Opening{4, 1, 2} << true;
         QTest::newRow("chapter 2") << "movie" << 1 << Cut::Chapters << 2 << 2 << Opening{3, 3, 3} << true;
-        QTest::newRow("chapters 3 and 4") << "movie" << 1 << Cut::Chapters << 3 << 4 << Opening{4, 0, 0} << true;
     }
     void cut()
     {

@@ -10,6 +10,16 @@ namespace morvane::test {
 
 inline QString disc(const QString &name) { return media("discs/" + name); }
 
+// A copy of a disc's VIDEO_TS folder in dir, for a test to damage.
+inline QString copyOfDisc(const QString &name, const QString &dir)
+{
+    const QString folder = dir + "/" + name + "/VIDEO_TS";
+    QDir().mkpath(folder);
+    for (const QString &file : QDir(disc(name + "/VIDEO_TS")).entryList(QDir::Files))
+        QFile::copy(disc(name + "/VIDEO_TS/" + file), folder + "/" + file);
+    return folder;
+}
+
 // What a frame of the test pattern shows: the source's number (1 to 4) from
 // the top half's grey, the whole second from the bottom half's; 0 and -1
 // when nothing was decoded.
