@@ -70,7 +70,6 @@ private slots:
         QCOMPARE(int(got.titles.size()), shape.titles);
         const DiscTitle &t = got.title(title);
         QCOMPARE(t.number, title);
-        QCOMPARE(t.titleSet, 1);
         QCOMPARE(seconds(t.durationTicks), shape.seconds);
         QList<double> chapters;
         for (const DiscChapter &chapter : t.chapters)
@@ -80,7 +79,6 @@ private slots:
         for (const DiscCell &cell : t.cells)
             vobIds << cell.vobId;
         QCOMPARE(vobIds, shape.vobIds);
-        QCOMPARE(int(t.audio.size()), 1);
         QVERIFY(got.titleSet(t.titleSet).vobuStarts.size() > 10);
     }
 
@@ -222,7 +220,7 @@ private slots:
         if (method == Cut::Precise)
             QVERIFY(result.startTime <= from && to <= result.endTime);
         if (method != Cut::ByteRate)
-            QVERIFY(std::abs(times.last - times.first - (result.endTime - result.startTime)) < 0.5);
+            QVERIFY(std::abs(times.span - (result.endTime - result.startTime)) < 0.5);
         QByteArray vobSet;
         if (title == 0)
             vobSet = readFile(disc(path));

@@ -42,11 +42,11 @@ inline Picture firstPicture(const QString &file)
     return pictureOf(quint8(y[720 * 144 + 360]), quint8(y[720 * 432 + 360]));
 }
 
-// The video's presentation times as ffprobe reads them, in order, and how
-// often its decoding times go backwards in the file.
+// The video's presentation times as ffprobe reads them: from first to last,
+// the widest step between two in order, and how often its decoding times go
+// backwards in the file.
 struct VideoTimes {
-    double first = 0;
-    double last = 0;
+    double span = 0;
     double widestGap = 0;
     int decodingSteppedBack = 0;
 };
@@ -72,12 +72,10 @@ inline VideoTimes videoTimes(const QString &file)
             lastDts = dts;
     }
     std::sort(times.begin(), times.end());
-    if (times.isEmpty())
-        return result;
-    result.first = times.first();
-    result.last = times.last();
     for (qsizetype i = 1; i < times.size(); ++i)
         result.widestGap = std::max(result.widestGap, times[i] - times[i - 1]);
+    if (!times.isEmpty())
+        result.span = times.last() - times.first();
     return result;
 }
 
