@@ -188,11 +188,7 @@ private slots:
              {{slide, 60}, {at, 60}, {start}, {slide, 40}, {at, 40}, {end}},
              "",
              {.slider = 40, .lines = {5708, 5708, 4022, 4022}, .start = " 0 : 1 : 0", .end = " 0 : 0 : 40"}},
-            {"marks round half to even",
-             100,
-             {{slide, 20}, {at, 23.5}, {start}, {slide, 50}, {at, 52.5}, {end}},
-             "",
-             ties},
+            {"marks round to even", 100, {{slide, 20}, {at, 23.5}, {start}, {slide, 50}, {at, 52.5}, {end}}, "", ties},
             // Loading runs window events: no other Open, no acting on the half-open file, no failure on close.
             {"clicks while loading",
              100,
