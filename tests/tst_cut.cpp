@@ -16,7 +16,7 @@ namespace {
 // Run in a folder holding links to the test media, under the names the command lines use, and two names of its
 // own: old.vob, a file, and d, a folder. s\xef\xbf\xbd is what a lossy conversion makes of s\xfe and s\xff.
 const char kSetup[] =
-    R"(set -e; ln -s "$T/dvd.vob" dvd.vob && ln -s "$T/dvd.vob" $'s\xfe' && ln -s "$T/random.bin" random.bin
+    R"(set -e; ln -s "$T/dvd.vob" dvd.vob && ln -s "$T/dvd.vob" $'s\xfe'
 ln -s "$T/random.bin" $'s\xef\xbf\xbd' && ln -s "$T/random.bin" $'c\xef\xbf\xbd.vob'
 ln -s "$T"/split/VTS_01_[123].VOB . && ln -s "$T/discs/movie" movie && ln -s "$T/discs/episodes" episodes
 ln -s "$T/discs/angles" angles && printf old > old.vob && mkdir d)";
@@ -34,23 +34,11 @@ struct MediaFolder : Folder {
         before = listing(path);
     }
     // Runs a bash command line in the folder; $M is morvane-cut.
-    Ran command(const QString &line) const
-    {
-        QProcess bash;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("M", MORVANE_CUT_PATH);
-        env.insert("T", MORVANE_TEST_MEDIA);
-        bash.setProcessEnvironment(env);
-        bash.setWorkingDirectory(QFile::decodeName(path));
-        bash.start("bash", {"-c", line});
-        const bool done = bash.waitForFinished(60000) && bash.exitStatus() == QProcess::NormalExit;
-        return {done ? bash.exitCode() : -1, bash.readAllStandardOutput(), bash.readAllStandardError()};
-    }
-    QString filePath(const QString &name) const { return QFile::decodeName(path) + "/" + name; }
+    Ran command(const QString &line) const { return run("bash", {"-c", line}, QFile::decodeName(path)); }
 };
 
-CutRequest request(const QByteArrayList &sources, const QByteArray &target, int start, int end,
-                   CutMethod method = CutMethod::ByteRate, int duration = 0)
+CutRequest request(const QByteArrayList &sources, const QByteArray &target, int start, int end, int duration = 0,
+                   CutMethod method = CutMethod::ByteRate)
 {
     return {sources, target, duration, start, end, Replace::Allowed, method};
 }
@@ -60,32 +48,31 @@ CutRequest request(const QByteArrayList &sources, const QByteArray &target, int 
 class CutTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase()
+    {
+        qputenv("M", MORVANE_CUT_PATH);
+        qputenv("T", MORVANE_TEST_MEDIA);
+    }
+
     void cuts_data()
     {
         QTest::addColumn<QString>("args");
         QTest::addColumn<CutRequest>("same"); // what the engine is asked for the same clip; target beside the folder
         const QByteArrayList parts = QByteArray(kParts).split(' ');
         const auto precise = CutMethod::Precise;
-        QTest::newRow("byte rate") << "--duration 10 --start 2 --end 5 dvd.vob c.vob"
-                                   << request({"dvd.vob"}, "c.vob", 2, 5, CutMethod::ByteRate, 10);
         QTest::newRow("duration from the player")
-            << "--start 2 --end 5 dvd.vob c.vob" << request({"dvd.vob"}, "c.vob", 2, 5, CutMethod::ByteRate, 10);
+            << "--start 2 --end 5 dvd.vob c.vob" << request({"dvd.vob"}, "c.vob", 2, 5, 10);
         QTest::newRow("= and leading zeros")
             << "--duration=0036 --start 05 --end=00000000033 " + QString(kParts) + " c.vob"
-            << request(parts, "c.vob", 5, 33, CutMethod::ByteRate, 36);
-        QTest::newRow("--force over a file") << "--force --duration 10 --start 2 --end 5 dvd.vob old.vob"
-                                             << request({"dvd.vob"}, "old.vob", 2, 5, CutMethod::ByteRate, 10);
-        QTest::newRow("a name that is not text") << "--duration 10 --start 2 --end 5 $'s\\xfe' $'c\\xfe.vob'"
-                                                 << request({"s\xfe"}, "c\xfe.vob", 2, 5, CutMethod::ByteRate, 10);
+            << request(parts, "c.vob", 5, 33, 36);
+        QTest::newRow("--force over a file")
+            << "--force --duration 10 --start 2 --end 5 dvd.vob old.vob" << request({"dvd.vob"}, "old.vob", 2, 5, 10);
+        QTest::newRow("a name that is not text")
+            << "--duration 10 --start 2 --end 5 $'s\\xfe' $'c\\xfe.vob'" << request({"s\xfe"}, "c\xfe.vob", 2, 5, 10);
         QTest::newRow("precise, parts") << "--precise --start 5 --end 33 " + QString(kParts) + " c.vob"
-                                        << request(parts, "c.vob", 5, 33, precise);
-        QTest::newRow("title") << "--title 1 --start 4 --end 8 movie c.vob" << [] {
-            CutRequest r = request({"movie"}, "c.vob", 4, 8);
-            r.title = 1;
-            return r;
-        }();
-        QTest::newRow("precise, chapters 2 to 3")
-            << "--title 1 --precise --chapters 2-3 movie c.vob" << titleCut("movie", 1, precise, true, 2, 3, "c.vob");
+                                        << request(parts, "c.vob", 5, 33, 0, precise);
+        QTest::newRow("precise, title") << "--title 1 --precise --start 4 --end 8 movie c.vob"
+                                        << titleCut("movie", 1, precise, false, 4, 8, "c.vob");
         QTest::newRow("chapter 2") << "--title=1 --chapters=2 movie c.vob"
                                    << titleCut("movie", 1, CutMethod::ByteRate, true, 2, 2, "c.vob");
     }
@@ -98,11 +85,11 @@ private slots:
         MediaFolder folder;
         const Ran ran = folder.command("\"$M\" " + args);
         QCOMPARE(ran.exitCode, 0);
-        QTemporaryDir elsewhere;
+        Folder elsewhere;
         CutRequest engine = same;
         for (QByteArray &source : engine.sources)
             source = folder / source;
-        engine.target = QFile::encodeName(elsewhere.filePath("engine.vob"));
+        engine.target = elsewhere / "engine.vob";
         NullProgress progress;
         const CutResult result = ClipCutter(progress, {}).cut(engine);
         const bool says = same.method == CutMethod::Precise || same.firstChapter;
@@ -144,8 +131,6 @@ private slots:
         row("a folder there", "--force " + cut + "d", 2,
             "The target \"d\" is a directory; a clip can only replace a file.");
         row("the source", "--force " + cut + "./dvd.vob", 2, inUse.arg("./dvd.vob"));
-        row("a part of the source", "--precise --force --start 1 --end 3 " + QString(kParts) + " VTS_01_2.VOB", 2,
-            inUse.arg("VTS_01_2.VOB"));
         row("a VOB of the title", "--title 1 --start 1 --end 2 movie movie/VIDEO_TS/VTS_01_2.VOB", 2,
             inUse.arg("movie/VIDEO_TS/VTS_01_2.VOB"));
         row("no duration for a name that is not text", "--start 2 --end 5 $'s\\xfe' n", 2,
@@ -160,12 +145,8 @@ private slots:
         row("title of two sources", "--title 1 --start 1 --end 2 movie episodes n", 2,
             "--title takes one SOURCE, the DVD folder or a file in it.");
         row("list of two", "--list movie episodes", 2, "--list takes one DVD folder or file in it, got 2 path(s).");
-        row("duration 0", "--duration 0 --start 2 --end 5 dvd.vob n", 1,
-            "The duration is 0 seconds, so the source has no byte rate.");
         row("no such source", "--duration 10 --start 2 --end 5 $'s\\xff' n", 1,
             "The source file \"s\\xFF\" cannot be opened: No such file or directory.");
-        row("not a program stream", "--precise --start 0 --end 5 random.bin n", 1,
-            "\"random.bin\" is not an MPEG program stream, so it cannot be cut precisely.");
         row("no such title", "--title 3 --start 1 --end 2 episodes n", 1,
             "The DVD in \"episodes/VIDEO_TS\" has no title 3; it has 2.");
         row("no such chapter", "--title 1 --chapters 2-5 movie n", 1, "Title 1 has 4 chapters; there is no chapter 5.");
@@ -226,7 +207,7 @@ private slots:
         QFETCH(int, signal);
         QFETCH(QString, target);
         MediaFolder folder;
-        QVERIFY(writeFile(folder.filePath("big.vob"), "x", 8LL << 30));
+        QVERIFY(writeFile(folder / "big.vob", "x", 8LL << 30));
         QProcess cut;
         cut.setWorkingDirectory(QFile::decodeName(folder.path));
         cut.start(MORVANE_CUT_PATH, {"--force", "--duration", "8", "--start", "0", "--end", "8", "big.vob", target});
@@ -244,7 +225,7 @@ private slots:
         QByteArrayList names = folder.before << "big.vob";
         std::sort(names.begin(), names.end());
         QCOMPARE(listing(folder.path), names);
-        QCOMPARE(readFile(folder.filePath("old.vob")), "old");
+        QCOMPARE(contentOf(folder / "old.vob"), "old");
     }
 };
 

@@ -13,8 +13,7 @@ class TestPlaySelected : public QObject {
     Q_OBJECT
 private slots:
     // Playing at 5 s of a 12.6 s file, marks at 10 and end; event: the button of that caption clicked, or the window
-    // closed, once a
-    // position read gives 11 s. Then the player's commands, state and position.
+    // closed, once a position read gives 11 s.
     void runs_data()
     {
         QTest::addColumn<int>("end");

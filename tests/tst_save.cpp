@@ -28,7 +28,6 @@ private slots:
         QTest::addColumn<SaveCase>("c");
         const QString clip = "clip.vob", saved = "Clip Saved";
         QTest::newRow("start equals end") << SaveCase{10, 10, clip, "", "Wrong Selection", 0, 0};
-        QTest::newRow("from the first byte") << SaveCase{0, 5, clip, "", saved, 0, 3 * 4096 + 1};
         QTest::newRow("cancelled") << SaveCase{10, 20, "none", "", "", 0, 0};
         QTest::newRow("the source through a link")
             << SaveCase{10, 20, "link.vob", "", "Cannot overwrite file in use...", 0, 0};

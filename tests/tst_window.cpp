@@ -149,8 +149,8 @@ private slots:
         none.said = {"Wrong Selection", "Wrong Selection"};
         Shown refused = paused({.file = "", .lines = marked({}).lines});
         refused.said = {"Cannot play \"/m/b.vob\".\nthe file is not a playable video"};
-        Shown ties = {.slider = 50, .lines = {2016, 2016, 4945, 4945}, .start = " 0 : 0 : 22", .end = " 0 : 0 : 52"};
-        ties.length = " 0 : 0 : 30";
+        Shown ties = {.slider = 50, .lines = {2016, 2016, 4945, 4945}, .start = " 0 : 0 : 24", .end = " 0 : 0 : 52"};
+        ties.length = " 0 : 0 : 28";
         const Session rows[] = {
             {"no file", 0, {{play}, {stop}, {slide, 9}, {start}, {end}, {selected}, {save}, {close}}, "", none},
             {"Play pauses", 100, {{tick, 42.5}, {play}}, "Pause", paused(at42)},
@@ -188,7 +188,7 @@ private slots:
              {{slide, 60}, {at, 60}, {start}, {slide, 40}, {at, 40}, {end}},
              "",
              {.slider = 40, .lines = {5708, 5708, 4022, 4022}, .start = " 0 : 1 : 0", .end = " 0 : 0 : 40"}},
-            {"marks round to even", 100, {{slide, 20}, {at, 22.5}, {start}, {slide, 50}, {at, 52.5}, {end}}, "", ties},
+            {"marks round to even", 100, {{slide, 20}, {at, 23.5}, {start}, {slide, 50}, {at, 52.5}, {end}}, "", ties},
             // Loading runs window events: no other Open, no acting on the half-open file, no failure on close.
             {"clicks while loading",
              100,
