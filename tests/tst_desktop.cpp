@@ -215,6 +215,7 @@ private slots:
                     {Qt::ControlModifier | Qt::Key_O, "Video", "Open", "(Ctrl+O)"},
                     {Qt::ControlModifier | Qt::Key_S, "Play", "Save", "(Ctrl+S)"},
                     {Qt::Key_BracketLeft, "Information", "Mark Start", "(I or [)"},
+                    {Qt::Key_BracketRight, "Video", "Mark End", "(O or ])"},
                     {Qt::Key_P, "Mark End", "Play Selected", "(P)"},
                     {Qt::Key_Space, "Stop", "Stop", ""},
                     {Qt::Key_Return, "Precise cut", "Precise cut", ""},
