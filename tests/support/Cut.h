@@ -1,5 +1,5 @@
 #pragma once
-// Running the engine's cuts and morvane-cut, and what came of them.
+// Running the engine's cuts, and what came of them.
 
 #include "files/engine/ClipCutter.h"
 #include "support/Files.h"
@@ -45,8 +45,5 @@ inline CutRequest titleCut(const QByteArray &disc, int title, CutMethod method, 
     }
     return request;
 }
-
-// morvane-cut run in dir with args (spaced).
-inline Ran runCut(const QString &args, const QString &dir = {}) { return run(MORVANE_CUT_PATH, args.split(' '), dir); }
 
 } // namespace morvane::test
