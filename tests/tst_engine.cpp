@@ -238,8 +238,8 @@ private slots:
         QTest::addColumn<QByteArray>("name");
         QTest::addColumn<QString>("shown");
         QTest::newRow("UTF-8, backslash, quote") << QByteArray("Öl 日本\\\".vob") << "\"Öl 日本\\\\\".vob\"";
-        QTest::newRow("not UTF-8, overlong, surrogate")
-            << QByteArray("c\xff\xc3.\xc0\xaf\xed\xa0\x80") << "\"c\\xFF\\xC3.\\xC0\\xAF\\xED\\xA0\\x80\"";
+        QTest::newRow("not UTF-8, overlong, surrogate") << QByteArray("c\xff\xc3.\xc0\xaf\xe0\x83\x96\xed\xa0\x80")
+                                                        << "\"c\\xFF\\xC3.\\xC0\\xAF\\xE0\\x83\\x96\\xED\\xA0\\x80\"";
         QTest::newRow("controls, C1, direction")
             << QByteArray("a\nb\x7f\xc2\x85\xe2\x80\xae") << "\"a\\x0Ab\\x7F\\xC2\\x85\\xE2\\x80\\xAE\"";
     }
