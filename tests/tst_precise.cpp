@@ -31,7 +31,7 @@ static Plan ticks(const Plan &p)
 
 static Plan ticks(const PreciseClip &c)
 {
-    return ticks({c.offset, c.length, c.startTime, c.endTime, c.streamEnd, c.navPacks});
+    return ticks(Plan{c.offset, c.length, c.startTime, c.endTime, c.streamEnd, c.navPacks});
 }
 
 static const std::uint8_t *u8(const Bytes &b) { return reinterpret_cast<const std::uint8_t *>(b.constData()); }
