@@ -4,7 +4,6 @@
 #include "support/Cut.h"
 #include "support/DiscMedia.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace morvane;

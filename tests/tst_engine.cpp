@@ -9,7 +9,6 @@
 
 using namespace morvane;
 using namespace morvane::test;
-using Names = QByteArrayList;
 using I64 = std::int64_t;
 
 struct Clip { // source size, duration D, marks; what the byte rule gives: the clip, the progress at the end
@@ -145,7 +144,7 @@ private slots:
         if (setup.contains("twin"))
             QVERIFY(!::utimensat(AT_FDCWD, source, when, 0) && !::utimensat(AT_FDCWD, target, when, 0));
         const QByteArray kept = setup == "appears" ? "precious" : contentOf(target);
-        Names names = listing(dir.path);
+        QByteArrayList names = listing(dir.path);
         if (!names.contains(name) && (reason.isEmpty() || setup == "appears"))
             names.prepend(name); // sorts before s.vob
 

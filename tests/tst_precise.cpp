@@ -4,6 +4,7 @@
 #include "support/Cut.h"
 
 #include <QtTest>
+#include <deque>
 
 using namespace morvane;
 using namespace morvane::test;
@@ -245,12 +246,12 @@ private slots:
     // differently the second time, stops the plan with what happened.
     void sources()
     {
-        std::vector<std::unique_ptr<QFile>> files;
+        std::deque<QFile> files; // open while the parts are read
         std::vector<SourcePart> parts;
         for (int i = 1; i <= 3; ++i) {
-            files.push_back(std::make_unique<QFile>(media(QString("split/VTS_01_%1.VOB").arg(i))));
-            QVERIFY(files.back()->open(QIODevice::ReadOnly));
-            parts.push_back({files.back()->handle(), files.back()->size(), files.back()->fileName().toStdString()});
+            QFile &file = files.emplace_back(media(QString("split/VTS_01_%1.VOB").arg(i)));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            parts.push_back({file.handle(), file.size(), file.fileName().toStdString()});
         }
         const Bytes whole = readFile(media("vbr.vob"));
         JoinedByteSource joined(parts);
