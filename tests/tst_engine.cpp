@@ -155,24 +155,22 @@ private slots:
         });
         cutter.useKernelCopy = kernel;
         int scripted = 0;
-        const auto misbehaves = [&](const char *kind) { return call == kind && scripted++ < 20; };
-        const auto fail = [&] {
-            errno = -result;
-            return ssize_t(-1);
+        const auto script = [&](const char *kind, size_t &length) { // false: the call fails
+            if (call != kind || scripted++ >= 20)
+                return true;
+            length = size_t(std::max(result, 0));
+            errno = result < 0 ? -result : 0;
+            return result >= 0;
         };
         const CopyCalls real = CopyCalls::system();
         cutter.copyCalls.copyFileRange = [&](int in, loff_t *inAt, int out, loff_t *outAt, size_t length) {
-            if (!misbehaves("copy"))
-                return real.copyFileRange(in, inAt, out, outAt, length);
-            return result < 0 ? fail() : real.copyFileRange(in, inAt, out, outAt, size_t(result));
+            return script("copy", length) ? real.copyFileRange(in, inAt, out, outAt, length) : -1;
         };
         cutter.copyCalls.pread = [&](int fd, void *buffer, size_t length, off_t at) {
-            return misbehaves("pread") ? fail() : real.pread(fd, buffer, length, at);
+            return script("pread", length) ? real.pread(fd, buffer, length, at) : -1;
         };
         cutter.copyCalls.pwrite = [&](int fd, const void *buffer, size_t length, off_t at) {
-            if (!misbehaves("pwrite"))
-                return real.pwrite(fd, buffer, length, at);
-            return result < 0 ? fail() : real.pwrite(fd, buffer, size_t(result), at);
+            return script("pwrite", length) ? real.pwrite(fd, buffer, length, at) : -1;
         };
         cutter.beforeWrite = [&](I64 at) {
             if (at == 0 && setup == "appears")
