@@ -92,11 +92,9 @@ private slots:
                                : QString());
         const QByteArray clip = contentOf(folder / same.target);
         QVERIFY2(!clip.isEmpty() && clip == contentOf(engine.target), qPrintable(QString::number(clip.size())));
-        QByteArrayList names = folder.before;
-        if (!names.contains(same.target))
-            names << same.target;
-        std::sort(names.begin(), names.end());
-        QCOMPARE(listing(folder.path), names);
+        if (!folder.before.contains(same.target))
+            QVERIFY(std::filesystem::remove((folder / same.target).constData()));
+        QCOMPARE(listing(folder.path), folder.before);
     }
 
     // A row per refusal of morvane-cut's own, and the engine's that no other test meets.
@@ -196,6 +194,7 @@ private slots:
         QFETCH(QString, target);
         MediaFolder folder;
         QVERIFY(writeFile(folder / "big.vob", "x", 8LL << 30));
+        folder.before = listing(folder.path);
         QProcess cut;
         cut.setWorkingDirectory(QFile::decodeName(folder.path));
         cut.start(MORVANE_CUT_PATH, {"--force", "--duration", "8", "--start", "0", "--end", "8", "big.vob", target});
@@ -210,9 +209,7 @@ private slots:
             QCOMPARE(cut.exitCode(), 130);
             QCOMPARE(cut.readAllStandardError(), "morvane-cut: interrupted; no clip was written.\n");
         }
-        QByteArrayList names = folder.before << "big.vob";
-        std::sort(names.begin(), names.end());
-        QCOMPARE(listing(folder.path), names);
+        QCOMPARE(listing(folder.path), folder.before);
         QCOMPARE(contentOf(folder / "old.vob"), "old");
     }
 };
