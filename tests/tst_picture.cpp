@@ -15,19 +15,6 @@
 
 using namespace morvane;
 
-namespace {
-
-constexpr double anywhere = -1;
-
-struct Step {
-    const char *what;
-    std::function<void()> act;
-    double at; // where it puts the picture and the position, or anywhere
-    bool running;
-};
-
-} // namespace
-
 class PictureTest : public QObject {
     Q_OBJECT
 private slots:
@@ -73,19 +60,25 @@ private slots:
                 QTest::mouseClick(f.H, Qt::LeftButton, {}, {f.H->width() * quarters / 4, f.H->height() / 2});
             };
         };
-        const Step steps[] = {{"open", open, anywhere, true},
-                              {"pause", playOrPause, anywhere, false},
-                              {"play", playOrPause, anywhere, true},
-                              {"stop", stop, 0, false},
-                              {"play after Stop", playOrPause, anywhere, true},
-                              {"pause again", playOrPause, anywhere, false},
-                              {"slider click", sliderAt(2), 5, false},
-                              {"play from there", playOrPause, anywhere, true},
-                              {"slider click back while playing", sliderAt(1), anywhere, true},
-                              {"pause at last", playOrPause, anywhere, false}};
+        const double anywhere = -1;
+        const struct {
+            const char *what;
+            std::function<void()> act;
+            double at; // where it puts the picture and the position, or anywhere
+            bool running;
+        } steps[] = {{"open", open, anywhere, true},
+                     {"pause", playOrPause, anywhere, false},
+                     {"play", playOrPause, anywhere, true},
+                     {"stop", stop, 0, false},
+                     {"play after Stop", playOrPause, anywhere, true},
+                     {"pause again", playOrPause, anywhere, false},
+                     {"slider click", sliderAt(2), 5, false},
+                     {"play from there", playOrPause, anywhere, true},
+                     {"slider click back while playing", sliderAt(1), anywhere, true},
+                     {"pause at last", playOrPause, anywhere, false}};
         const double frame = 0.04;
         const auto picture = [&] { return video->videoSink()->videoFrame().startTime() / 1e6 - origin; };
-        for (const Step &step : steps) {
+        for (const auto &step : steps) {
             step.act();
             QTest::qWait(500);
             const double shown = picture();
