@@ -44,173 +44,181 @@ CutRequest request(const QByteArrayList &sources, const QByteArray &target, int 
 class CutTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        qputenv("M", MORVANE_CUT_PATH);
-        qputenv("T", MORVANE_TEST_MEDIA);
-    }
-
-    void cuts_data()
-    {
-        QTest::addColumn<QString>("args");
-        QTest::addColumn<CutRequest>("same"); // what the engine is asked for the same clip; target beside the folder
-        QTest::newRow("duration from the player")
-            << "--start 2 --end 5 dvd.vob c.vob" << request({"dvd.vob"}, "c.vob", 2, 5, 10);
-        QTest::newRow("= and leading zeros")
-            << "--duration=0036 --start 05 --end=00000000033 VTS_01_1.VOB VTS_01_2.VOB VTS_01_3.VOB c.vob"
-            << request({"VTS_01_1.VOB", "VTS_01_2.VOB", "VTS_01_3.VOB"}, "c.vob", 5, 33, 36);
-        QTest::newRow("--force over a file")
-            << "--force --duration 10 --start 2 --end 5 dvd.vob old.vob" << request({"dvd.vob"}, "old.vob", 2, 5, 10);
-        QTest::newRow("a name that is not text")
-            << "--duration 10 --start 2 --end 5 $'s\\xfe' $'c\\xfe.vob'" << request({"s\xfe"}, "c\xfe.vob", 2, 5, 10);
-        QTest::newRow("precise, title") << "--title 1 --precise --start 4 --end 8 movie c.vob"
-                                        << titleCut("movie", 1, CutMethod::Precise, false, 4, 8, "c.vob");
-        QTest::newRow("chapter 2") << "--title=1 --chapters=2 movie c.vob"
-                                   << titleCut("movie", 1, CutMethod::ByteRate, true, 2, 2, "c.vob");
-    }
-
+    void initTestCase();
+    void cuts_data();
     // The clip is the engine's, morvane-cut says what a precise or chapter cut covers, and leaves nothing else.
-    void cuts()
-    {
-        QFETCH(QString, args);
-        QFETCH(CutRequest, same);
-        MediaFolder folder;
-        const Ran ran = folder.command("\"$M\" " + args);
-        QCOMPARE(ran.exitCode, 0);
-        Folder elsewhere;
-        CutRequest engine = same;
-        for (QByteArray &source : engine.sources)
-            source = folder / source;
-        engine.target = elsewhere / "engine.vob";
-        NullProgress progress;
-        const CutResult result = ClipCutter(progress, {}).cut(engine);
-        const bool says = same.method == CutMethod::Precise || same.firstChapter;
-        QCOMPARE(ran.err, says ? QString::asprintf("morvane-cut: the clip covers %.2f s to %.2f s, %lld bytes.\n",
-                                                   result.startTime, result.endTime, (long long)result.length)
-                               : QString());
-        const QByteArray clip = contentOf(folder / same.target);
-        QVERIFY2(!clip.isEmpty() && clip == contentOf(engine.target), qPrintable(QString::number(clip.size())));
-        if (!folder.before.contains(same.target))
-            QVERIFY(std::filesystem::remove((folder / same.target).constData()));
-        QCOMPARE(listing(folder.path), folder.before);
-    }
-
+    void cuts();
     // A row per refusal of morvane-cut's own, and the engine's that no other test meets.
-    void refused_data()
-    {
-        QTest::addColumn<QString>("args");
-        QTest::addColumn<int>("exitCode"); // 2: refused before any cut, 1: the cut failed
-        QTest::addColumn<QString>("message");
-        const QString inUse =
-            "Cannot overwrite file in use: \"%1\" is the source file, or cannot be told apart from it.";
-        const auto row = [](const char *tag, const QString &args, int exitCode, const QString &message) {
-            QTest::newRow(tag) << args << exitCode << message;
-        };
-        row("option twice", "--start 3 --start=2", 2, "\"--start\" is given twice.");
-        row("start = end", "--start 5 --end 5 dvd.vob n", 2, "the start (5) must be less than the end (5).");
-        row("negative", "--start -1", 2, "--start cannot be negative.");
-        row("too large", "--end 2147483648", 2, "--end is too large.");
-        row("not whole seconds", "--start 1.5", 2, "--start wants whole seconds, not \"1.5\".");
-        row("unknown option", "--fast", 2, "unknown option \"--fast\".");
-        row("no value", "--end", 2, "--end needs a value.");
-        row("no end", "--start 2 dvd.vob n", 2, "--start and --end are required.");
-        row("no target", "--start 2 --end 5 dvd.vob", 2, "expected SOURCE and TARGET, got 1 path(s).");
-        row("a file there, no --force", "--start 2 --end 5 dvd.vob old.vob", 2,
-            "\"old.vob\" already exists; add --force to replace it.");
-        row("the source", "--force --start 2 --end 5 dvd.vob ./dvd.vob", 2, inUse.arg("./dvd.vob"));
-        row("a VOB of the title", "--title 1 --start 1 --end 2 movie movie/VIDEO_TS/VTS_01_2.VOB", 2,
-            inUse.arg("movie/VIDEO_TS/VTS_01_2.VOB"));
-        row("no duration for a name that is not text", "--start 2 --end 5 $'s\\xfe' n", 2,
-            "cannot read the duration of \"s\\xFE\": the media player cannot open a name that is not text; give it "
-            "with --duration.");
-        row("chapters without a title", "--chapters 1", 2, "--chapters needs --title.");
-        row("chapters and marks", "--title 1 --chapters 1 --start 1", 2,
-            "give either --chapters or --start and --end, not both.");
-        row("chapters backwards", "--chapters 3-2", 2,
-            "--chapters wants the first chapter before the last, not \"3-2\".");
-        row("title 0", "--title 0", 2, "--title wants a number from 1, not 0.");
-        row("title of two sources", "--title 1 --start 1 --end 2 movie episodes n", 2,
-            "--title takes one SOURCE, the DVD folder or a file in it.");
-        row("list of two", "--list movie episodes", 2, "--list takes one DVD folder or file in it, got 2 path(s).");
-        row("not a DVD", "--list d", 1,
-            "\"d\" is not a DVD folder: it is neither a VIDEO_TS folder, nor holds one, nor is a file in one.");
-        row("no such title", "--title 3 --start 1 --end 2 episodes n", 1,
-            "The DVD in \"episodes/VIDEO_TS\" has no title 3; it has 2.");
-        row("no such chapter", "--title 1 --chapters 2-5 movie n", 1, "Title 1 has 4 chapters; there is no chapter 5.");
-        row("interleaved angles", "--title 1 --precise --start 1 --end 3 angles n", 1,
-            "Title 1 has several camera angles here, interleaved on the disc; a cut would mix their pictures.");
-    }
-
+    void refused_data();
     // One line on stderr, and the folder as it was.
-    void refused()
-    {
-        QFETCH(QString, args);
-        QFETCH(QString, message);
-        MediaFolder folder;
-        const Ran ran = folder.command("\"$M\" " + args);
-        QTEST(ran.exitCode, "exitCode");
-        QCOMPARE(ran.err, "morvane-cut: " + message + "\n");
-        QCOMPARE(ran.out, QString());
-        QCOMPARE(listing(folder.path), folder.before);
-    }
-
-    void lists()
-    {
-        MediaFolder folder;
-        const Ran ran = folder.command("\"$M\" --list episodes/VIDEO_TS");
-        QCOMPARE(ran.exitCode, 0);
-        QCOMPARE(ran.out, "1  0:08.00  2 chapters  audio AC-3 1ch\n2  0:06.00  1 chapter  audio AC-3 1ch\n");
-        const Ran help = folder.command("\"$M\" --start 1 -h");
-        QCOMPARE(help.exitCode, 0);
-        QVERIFY(help.out.startsWith("usage: morvane-cut ") && help.err.isEmpty());
-    }
-
+    void refused();
+    void lists();
     // Drawn on a terminal only; the cuts above run on a pipe, and say nothing.
-    void progressBar()
-    {
-        MediaFolder folder;
-        const Ran ran = folder.command("script -qec '\"$M\" --duration 10 --start 1 --end 7 dvd.vob c.vob' /dev/null");
-        QCOMPARE(ran.exitCode, 0);
-        QVERIFY2(ran.out.startsWith("\r[") && ran.out.endsWith("\r[" + QString(40, '#') + "] 100%\r\n"),
-                 qPrintable(ran.out));
-    }
-
-    void interrupted_data()
-    {
-        QTest::addColumn<int>("signal");
-        QTest::addColumn<QString>("target");
-        QTest::newRow("Ctrl-C") << int(SIGINT) << "c.vob";
-        QTest::newRow("hang-up, over a file") << int(SIGHUP) << "old.vob";
-        QTest::newRow("killed, over a file") << int(SIGKILL) << "old.vob";
-    }
-
+    void progressBar();
+    void interrupted_data();
     // Stopped while bytes move: status 130 and one line when it may say so, and the folder as it was, whatever file
     // the clip was to replace.
-    void interrupted()
-    {
-        QFETCH(int, signal);
-        QFETCH(QString, target);
-        MediaFolder folder;
-        QVERIFY(writeFile(folder / "big.vob", "x", 8LL << 30));
-        folder.before = listing(folder.path);
-        QProcess cut;
-        cut.setWorkingDirectory(QFile::decodeName(folder.path));
-        cut.start(MORVANE_CUT_PATH, {"--force", "--duration", "8", "--start", "0", "--end", "8", "big.vob", target});
-        QVERIFY(cut.waitForStarted());
-        QThread::msleep(300);
-        if (cut.state() != QProcess::Running)
-            QSKIP("the cut was over before it could be stopped");
-        QVERIFY(::kill(cut.processId(), signal) == 0 && cut.waitForFinished(10000));
-        if (signal == SIGKILL) {
-            QCOMPARE(cut.exitStatus(), QProcess::CrashExit);
-        } else {
-            QCOMPARE(cut.exitCode(), 130);
-            QCOMPARE(cut.readAllStandardError(), "morvane-cut: interrupted; no clip was written.\n");
-        }
-        QCOMPARE(listing(folder.path), folder.before);
-        QCOMPARE(contentOf(folder / "old.vob"), "old");
-    }
+    void interrupted();
 };
+
+void CutTest::initTestCase()
+{
+    qputenv("M", MORVANE_CUT_PATH);
+    qputenv("T", MORVANE_TEST_MEDIA);
+}
+
+void CutTest::cuts_data()
+{
+    QTest::addColumn<QString>("args");
+    QTest::addColumn<CutRequest>("same"); // what the engine is asked for the same clip; target beside the folder
+    QTest::newRow("duration from the player")
+        << "--start 2 --end 5 dvd.vob c.vob" << request({"dvd.vob"}, "c.vob", 2, 5, 10);
+    QTest::newRow("= and leading zeros")
+        << "--duration=0036 --start 05 --end=00000000033 VTS_01_1.VOB VTS_01_2.VOB VTS_01_3.VOB c.vob"
+        << request({"VTS_01_1.VOB", "VTS_01_2.VOB", "VTS_01_3.VOB"}, "c.vob", 5, 33, 36);
+    QTest::newRow("--force over a file") << "--force --duration 10 --start 2 --end 5 dvd.vob old.vob"
+                                         << request({"dvd.vob"}, "old.vob", 2, 5, 10);
+    QTest::newRow("a name that is not text")
+        << "--duration 10 --start 2 --end 5 $'s\\xfe' $'c\\xfe.vob'" << request({"s\xfe"}, "c\xfe.vob", 2, 5, 10);
+    QTest::newRow("precise, title") << "--title 1 --precise --start 4 --end 8 movie c.vob"
+                                    << titleCut("movie", 1, CutMethod::Precise, false, 4, 8, "c.vob");
+    QTest::newRow("chapter 2") << "--title=1 --chapters=2 movie c.vob"
+                               << titleCut("movie", 1, CutMethod::ByteRate, true, 2, 2, "c.vob");
+}
+
+void CutTest::cuts()
+{
+    QFETCH(QString, args);
+    QFETCH(CutRequest, same);
+    MediaFolder folder;
+    const Ran ran = folder.command("\"$M\" " + args);
+    QCOMPARE(ran.exitCode, 0);
+    Folder elsewhere;
+    CutRequest engine = same;
+    for (QByteArray &source : engine.sources)
+        source = folder / source;
+    engine.target = elsewhere / "engine.vob";
+    NullProgress progress;
+    const CutResult result = ClipCutter(progress, {}).cut(engine);
+    const bool says = same.method == CutMethod::Precise || same.firstChapter;
+    QCOMPARE(ran.err, says ? QString::asprintf("morvane-cut: the clip covers %.2f s to %.2f s, %lld bytes.\n",
+                                               result.startTime, result.endTime, (long long)result.length)
+                           : QString());
+    const QByteArray clip = contentOf(folder / same.target);
+    QVERIFY2(!clip.isEmpty() && clip == contentOf(engine.target), qPrintable(QString::number(clip.size())));
+    if (!folder.before.contains(same.target))
+        QVERIFY(std::filesystem::remove((folder / same.target).constData()));
+    QCOMPARE(listing(folder.path), folder.before);
+}
+
+void CutTest::refused_data()
+{
+    QTest::addColumn<QString>("args");
+    QTest::addColumn<int>("exitCode"); // 2: refused before any cut, 1: the cut failed
+    QTest::addColumn<QString>("message");
+    const QString inUse = "Cannot overwrite file in use: \"%1\" is the source file, or cannot be told apart from it.";
+    const auto row = [](const char *tag, const QString &args, int exitCode, const QString &message) {
+        QTest::newRow(tag) << args << exitCode << message;
+    };
+    row("option twice", "--start 3 --start=2", 2, "\"--start\" is given twice.");
+    row("start = end", "--start 5 --end 5 dvd.vob n", 2, "the start (5) must be less than the end (5).");
+    row("negative", "--start -1", 2, "--start cannot be negative.");
+    row("too large", "--end 2147483648", 2, "--end is too large.");
+    row("not whole seconds", "--start 1.5", 2, "--start wants whole seconds, not \"1.5\".");
+    row("unknown option", "--fast", 2, "unknown option \"--fast\".");
+    row("no value", "--end", 2, "--end needs a value.");
+    row("no end", "--start 2 dvd.vob n", 2, "--start and --end are required.");
+    row("no target", "--start 2 --end 5 dvd.vob", 2, "expected SOURCE and TARGET, got 1 path(s).");
+    row("a file there, no --force", "--start 2 --end 5 dvd.vob old.vob", 2,
+        "\"old.vob\" already exists; add --force to replace it.");
+    row("the source", "--force --start 2 --end 5 dvd.vob ./dvd.vob", 2, inUse.arg("./dvd.vob"));
+    row("a VOB of the title", "--title 1 --start 1 --end 2 movie movie/VIDEO_TS/VTS_01_2.VOB", 2,
+        inUse.arg("movie/VIDEO_TS/VTS_01_2.VOB"));
+    row("no duration for a name that is not text", "--start 2 --end 5 $'s\\xfe' n", 2,
+        "cannot read the duration of \"s\\xFE\": the media player cannot open a name that is not text; give it "
+        "with --duration.");
+    row("chapters without a title", "--chapters 1", 2, "--chapters needs --title.");
+    row("chapters and marks", "--title 1 --chapters 1 --start 1", 2,
+        "give either --chapters or --start and --end, not both.");
+    row("chapters backwards", "--chapters 3-2", 2, "--chapters wants the first chapter before the last, not \"3-2\".");
+    row("title 0", "--title 0", 2, "--title wants a number from 1, not 0.");
+    row("title of two sources", "--title 1 --start 1 --end 2 movie episodes n", 2,
+        "--title takes one SOURCE, the DVD folder or a file in it.");
+    row("list of two", "--list movie episodes", 2, "--list takes one DVD folder or file in it, got 2 path(s).");
+    row("not a DVD", "--list d", 1,
+        "\"d\" is not a DVD folder: it is neither a VIDEO_TS folder, nor holds one, nor is a file in one.");
+    row("no such title", "--title 3 --start 1 --end 2 episodes n", 1,
+        "The DVD in \"episodes/VIDEO_TS\" has no title 3; it has 2.");
+    row("no such chapter", "--title 1 --chapters 2-5 movie n", 1, "Title 1 has 4 chapters; there is no chapter 5.");
+    row("interleaved angles", "--title 1 --precise --start 1 --end 3 angles n", 1,
+        "Title 1 has several camera angles here, interleaved on the disc; a cut would mix their pictures.");
+}
+
+void CutTest::refused()
+{
+    QFETCH(QString, args);
+    QFETCH(QString, message);
+    MediaFolder folder;
+    const Ran ran = folder.command("\"$M\" " + args);
+    QTEST(ran.exitCode, "exitCode");
+    QCOMPARE(ran.err, "morvane-cut: " + message + "\n");
+    QCOMPARE(ran.out, QString());
+    QCOMPARE(listing(folder.path), folder.before);
+}
+
+void CutTest::lists()
+{
+    MediaFolder folder;
+    const Ran ran = folder.command("\"$M\" --list episodes/VIDEO_TS");
+    QCOMPARE(ran.exitCode, 0);
+    QCOMPARE(ran.out, "1  0:08.00  2 chapters  audio AC-3 1ch\n2  0:06.00  1 chapter  audio AC-3 1ch\n");
+    const Ran help = folder.command("\"$M\" --start 1 -h");
+    QCOMPARE(help.exitCode, 0);
+    QVERIFY(help.out.startsWith("usage: morvane-cut ") && help.err.isEmpty());
+}
+
+void CutTest::progressBar()
+{
+    MediaFolder folder;
+    const Ran ran = folder.command("script -qec '\"$M\" --duration 10 --start 1 --end 7 dvd.vob c.vob' /dev/null");
+    QCOMPARE(ran.exitCode, 0);
+    QVERIFY2(ran.out.startsWith("\r[") && ran.out.endsWith("\r[" + QString(40, '#') + "] 100%\r\n"),
+             qPrintable(ran.out));
+}
+
+void CutTest::interrupted_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QString>("target");
+    QTest::newRow("Ctrl-C") << int(SIGINT) << "c.vob";
+    QTest::newRow("hang-up, over a file") << int(SIGHUP) << "old.vob";
+    QTest::newRow("killed, over a file") << int(SIGKILL) << "old.vob";
+}
+
+void CutTest::interrupted()
+{
+    QFETCH(int, signal);
+    QFETCH(QString, target);
+    MediaFolder folder;
+    QVERIFY(writeFile(folder / "big.vob", "x", 8LL << 30));
+    folder.before = listing(folder.path);
+    QProcess cut;
+    cut.setWorkingDirectory(QFile::decodeName(folder.path));
+    cut.start(MORVANE_CUT_PATH, {"--force", "--duration", "8", "--start", "0", "--end", "8", "big.vob", target});
+    QVERIFY(cut.waitForStarted());
+    QThread::msleep(300);
+    if (cut.state() != QProcess::Running)
+        QSKIP("the cut was over before it could be stopped");
+    QVERIFY(::kill(cut.processId(), signal) == 0 && cut.waitForFinished(10000));
+    if (signal == SIGKILL) {
+        QCOMPARE(cut.exitStatus(), QProcess::CrashExit);
+    } else {
+        QCOMPARE(cut.exitCode(), 130);
+        QCOMPARE(cut.readAllStandardError(), "morvane-cut: interrupted; no clip was written.\n");
+    }
+    QCOMPARE(listing(folder.path), folder.before);
+    QCOMPARE(contentOf(folder / "old.vob"), "old");
+}
 
 QTEST_GUILESS_MAIN(CutTest)
 #include "tst_cut.moc"

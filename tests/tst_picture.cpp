@@ -18,83 +18,87 @@ using namespace morvane;
 class PictureTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        if (QGuiApplication::platformName() != "xcb")
-            QSKIP("needs an X display with a window manager: run it through tests/support/on-display.sh");
-    }
+    void initTestCase();
     // After each step and a moment later, the picture within two frames of the position; running, it moves on.
-    void pictureFollowsThePosition()
-    {
-        double origin = -1; // second 0 of dvd.vob, as make-test-media lists it: the time of its first picture
-        for (const QByteArray &line : test::readFile(test::media("start-times.txt")).split('\n'))
-            if (line.startsWith("dvd.vob "))
-                origin = line.split(' ').value(1).toDouble();
-        QVERIFY(origin >= 0);
-        auto *video = new QVideoWidget; // the window owns it
-        QtMediaPlayer player(video);
-        QtDialogs dialogs;
-        test::ScriptedWebPanel web;
-        Form1 f(player, dialogs, web, video);
-        dialogs.setParent(&f);
-        f.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&f));
-        // A user clicks Open once the window is drawn, the video widget's graphics included.
-        if (!QTest::qWaitFor([&] { return video->videoSink()->rhi() != nullptr; }, 3000))
-            qInfo("the video widget has no graphics context on this display");
-        QTest::qWait(500);
-        const auto playOrPause = [&] { QTest::mouseClick(f.Command1, Qt::LeftButton); };
-        const auto open = [&] {
-            test::whenShown<QFileDialog>([](QFileDialog *dialog) {
-                auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit");
-                QApplication::setActiveWindow(dialog);
-                edit->setFocus();
-                QTest::keyClicks(edit, test::media("dvd.vob"), {}, 10);
-                QTest::keyClick(edit, Qt::Key_Return);
-            });
-            QTest::mouseClick(f.Command4, Qt::LeftButton);
-        };
-        const auto stop = [&] { QTest::mouseClick(f.Command2, Qt::LeftButton); };
-        const auto sliderAt = [&](int quarters) {
-            return [&f, quarters] {
-                QTest::mouseClick(f.H, Qt::LeftButton, {}, {f.H->width() * quarters / 4, f.H->height() / 2});
-            };
-        };
-        const double anywhere = -1;
-        const struct {
-            const char *what;
-            std::function<void()> act;
-            double at; // where it puts the picture and the position, or anywhere
-            bool running;
-        } steps[] = {{"open", open, anywhere, true},
-                     {"pause", playOrPause, anywhere, false},
-                     {"play", playOrPause, anywhere, true},
-                     {"stop", stop, 0, false},
-                     {"play after Stop", playOrPause, anywhere, true},
-                     {"pause again", playOrPause, anywhere, false},
-                     {"slider click", sliderAt(2), 5, false},
-                     {"play from there", playOrPause, anywhere, true},
-                     {"slider click back while playing", sliderAt(1), anywhere, true},
-                     {"pause at last", playOrPause, anywhere, false}};
-        const double frame = 0.04;
-        const auto picture = [&] { return video->videoSink()->videoFrame().startTime() / 1e6 - origin; };
-        for (const auto &step : steps) {
-            step.act();
-            QTest::qWait(500);
-            const double shown = picture();
-            const double at = player.currentPosition();
-            QTest::qWait(400);
-            const double later = picture();
-            const double laterAt = player.currentPosition();
-            const QByteArray values =
-                QString::asprintf("%s: picture %g s at %g s, then %g s at %g s", step.what, shown, at, later, laterAt)
-                    .toUtf8();
-            QVERIFY2(qAbs(shown - at) <= 2 * frame && qAbs(later - laterAt) <= 2 * frame, values);
-            QVERIFY2(step.at == anywhere || (qAbs(shown - step.at) <= frame / 2 && at == step.at), values);
-            QVERIFY2(step.running ? later - shown >= 0.2 : later == shown && laterAt == at, values);
-        }
-    }
+    void pictureFollowsThePosition();
 };
+
+void PictureTest::initTestCase()
+{
+    if (QGuiApplication::platformName() != "xcb")
+        QSKIP("needs an X display with a window manager: run it through tests/support/on-display.sh");
+}
+
+void PictureTest::pictureFollowsThePosition()
+{
+    double origin = -1; // second 0 of dvd.vob, as make-test-media lists it: the time of its first picture
+    for (const QByteArray &line : test::readFile(test::media("start-times.txt")).split('\n'))
+        if (line.startsWith("dvd.vob "))
+            origin = line.split(' ').value(1).toDouble();
+    QVERIFY(origin >= 0);
+    auto *video = new QVideoWidget; // the window owns it
+    QtMediaPlayer player(video);
+    QtDialogs dialogs;
+    test::ScriptedWebPanel web;
+    Form1 f(player, dialogs, web, video);
+    dialogs.setParent(&f);
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    // A user clicks Open once the window is drawn, the video widget's graphics included.
+    if (!QTest::qWaitFor([&] { return video->videoSink()->rhi() != nullptr; }, 3000))
+        qInfo("the video widget has no graphics context on this display");
+    QTest::qWait(500);
+    const auto playOrPause = [&] { QTest::mouseClick(f.Command1, Qt::LeftButton); };
+    const auto open = [&] {
+        test::whenShown<QFileDialog>([](QFileDialog *dialog) {
+            auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit");
+            QApplication::setActiveWindow(dialog);
+            edit->setFocus();
+            QTest::keyClicks(edit, test::media("dvd.vob"), {}, 10);
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        QTest::mouseClick(f.Command4, Qt::LeftButton);
+    };
+    const auto stop = [&] { QTest::mouseClick(f.Command2, Qt::LeftButton); };
+    const auto sliderAt = [&](int quarters) {
+        return [&f, quarters] {
+            QTest::mouseClick(f.H, Qt::LeftButton, {}, {f.H->width() * quarters / 4, f.H->height() / 2});
+        };
+    };
+    const double anywhere = -1;
+    const struct {
+        const char *what;
+        std::function<void()> act;
+        double at; // where it puts the picture and the position, or anywhere
+        bool running;
+    } steps[] = {{"open", open, anywhere, true},
+                 {"pause", playOrPause, anywhere, false},
+                 {"play", playOrPause, anywhere, true},
+                 {"stop", stop, 0, false},
+                 {"play after Stop", playOrPause, anywhere, true},
+                 {"pause again", playOrPause, anywhere, false},
+                 {"slider click", sliderAt(2), 5, false},
+                 {"play from there", playOrPause, anywhere, true},
+                 {"slider click back while playing", sliderAt(1), anywhere, true},
+                 {"pause at last", playOrPause, anywhere, false}};
+    const double frame = 0.04;
+    const auto picture = [&] { return video->videoSink()->videoFrame().startTime() / 1e6 - origin; };
+    for (const auto &step : steps) {
+        step.act();
+        QTest::qWait(500);
+        const double shown = picture();
+        const double at = player.currentPosition();
+        QTest::qWait(400);
+        const double later = picture();
+        const double laterAt = player.currentPosition();
+        const QByteArray values =
+            QString::asprintf("%s: picture %g s at %g s, then %g s at %g s", step.what, shown, at, later, laterAt)
+                .toUtf8();
+        QVERIFY2(qAbs(shown - at) <= 2 * frame && qAbs(later - laterAt) <= 2 * frame, values);
+        QVERIFY2(step.at == anywhere || (qAbs(shown - step.at) <= frame / 2 && at == step.at), values);
+        QVERIFY2(step.running ? later - shown >= 0.2 : later == shown && laterAt == at, values);
+    }
+}
 
 QTEST_MAIN(PictureTest)
 #include "tst_picture.moc"
