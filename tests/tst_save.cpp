@@ -15,6 +15,7 @@ namespace {
 struct SaveCase {
     QString target, old, event, message;
 };
+const QString sourceName = "it's \"Ärger\".vob"; // of 100 s
 
 } // namespace
 
@@ -24,8 +25,8 @@ private slots:
     void save_data()
     {
         QTest::addColumn<SaveCase>("c");
-        const QString clip = "clip.vob", no = "The clip was not saved.\n";
-        QTest::newRow("the source") << SaveCase{"source.vob", "", "", "Cannot overwrite file in use..."};
+        const QString clip = "a 'clip' „Öl“ 日本.vob", no = "The clip was not saved.\n";
+        QTest::newRow("the source") << SaveCase{sourceName, "", "", "Cannot overwrite file in use..."};
         QTest::newRow("No keeps the old file") << SaveCase{clip, "No", "", ""};
         QTest::newRow("Yes replaces it") << SaveCase{clip, "Yes", "", "Clip Saved"};
         QTest::newRow("a name that may stand for bytes that are not text") << SaveCase{"c\uFFFD.vob", "", "", no};
@@ -36,7 +37,7 @@ private slots:
     {
         QFETCH(SaveCase, c);
         QTemporaryDir dir;
-        const QString source = dir.filePath("source.vob"); // of 100 s
+        const QString source = dir.filePath(sourceName);
         const QString target = dir.filePath(c.target);
         QVERIFY(QFile::copy(media("random.bin"), source));
         const QByteArray bytes = readFile(source);
