@@ -152,7 +152,7 @@ private slots:
         const Session rows[] = {
             {"no file", {{play}, {stop}, {slide, 9}, {start}, {end}, {selected}, {save}, {close}}, "", none, 0},
             {"Play resumes", {{tick, 42.5}, {play}, {play}}, "Pause Pause", at42},
-            {"Stop", {{tick, 42}, {stop}}, "Seek(0) Pause", paused({.position = "0 : 0 : 0"})},
+            {"Stop while paused", {{tick, 42}, {play}, {stop}}, "Pause Seek(0)", paused({.position = "0 : 0 : 0"})},
             // Play after Stop names the file again and takes the slider's range from its length.
             {"restart at 0.4 s",
              {{stop}, {length, 0.4}, {play}},
