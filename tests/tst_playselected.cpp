@@ -61,8 +61,8 @@ private slots:
         QTimer::singleShot(10'000, &f, [&] { f.close(); }); // a loop that never ended would hang the test
         w.click(f.Command9);
         QCOMPARE(w.player.commands.join(' '), r.commands);
-        QCOMPARE(w.player.state(), r.state);
-        QCOMPARE(w.player.position(), r.position);
+        QCOMPARE(w.player.state, r.state);
+        QCOMPARE(w.player.position, r.position);
         QCOMPARE(f.Command1->text(), f.isVisible() ? "Play" : "Pause");
         QVERIFY(!f.T->isActive());
         QCOMPARE(w.dialogs.messages, QStringList());

@@ -14,7 +14,7 @@ using W = WindowFixture;
 // What the user or the player does, with a value: seconds, a slider value or x, a length.
 void tick(W &w, double seconds) { w.tick(seconds); }
 void slide(W &w, double value) { w.form->H->setValue(int(value)); }
-void at(W &w, double seconds) { w.player.setPosition(seconds); }
+void at(W &w, double seconds) { w.player.position = seconds; }
 void length(W &w, double seconds) { w.player.durations["/m/a.vob"] = seconds; }
 void play(W &w, double) { w.click(w.form->Command1); }
 void stop(W &w, double) { w.click(w.form->Command2); }

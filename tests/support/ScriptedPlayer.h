@@ -25,10 +25,8 @@ public:
 
     // Every command, e.g. "FileName(/a.vob)", "Play", "Seek(0)"; not reads.
     QStringList commands;
-
-    State state() const { return state_; }
-    double position() const { return position_; } // without the step of a read
-    void setPosition(double seconds) { position_ = seconds; }
+    State state = State::Closed;
+    double position = 0; // without the step of a read
 
     using MediaPlayer::setFileName;
     void setFileName(const QStringList &files) override;           // a title's parts are named as "a + b"
@@ -39,20 +37,20 @@ public:
     void pause() override
     {
         command("Pause");
-        if (state_ == State::Playing || state_ == State::Paused)
-            state_ = state_ == State::Playing ? State::Paused : State::Playing;
+        if (state == State::Playing || state == State::Paused)
+            state = state == State::Playing ? State::Paused : State::Playing;
     }
     void play() override
     {
         command("Play");
-        position_ = 0;
-        state_ = State::Playing;
+        position = 0;
+        state = State::Playing;
     }
     void close() override
     {
         commands << QStringLiteral("Close");
-        state_ = State::Closed;
-        position_ = 0;
+        state = State::Closed;
+        position = 0;
     }
     double duration() override
     {
@@ -63,13 +61,13 @@ public:
     void seek(double seconds) override
     {
         command(QStringLiteral("Seek(%1)").arg(seconds));
-        position_ = std::clamp(seconds, 0.0, duration_);
+        position = std::clamp(seconds, 0.0, duration_);
     }
 
 private:
     void requireFile() const
     {
-        if (state_ == State::Closed)
+        if (state == State::Closed)
             throw PlayerError("no file is open");
     }
     void command(const QString &name) // recorded even when refused
@@ -78,9 +76,7 @@ private:
         requireFile();
     }
 
-    State state_ = State::Closed;
     double duration_ = 0;
-    double position_ = 0;
 };
 
 } // namespace morvane::test
