@@ -4,7 +4,6 @@
 #include "support/Cut.h"
 #include "support/DiscMedia.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace morvane;
@@ -12,23 +11,18 @@ using namespace morvane::test;
 
 namespace {
 
-struct TitleShape {
-    int titles = 0;
-    double seconds = 0;
-    QList<double> chapters; // start of each, in seconds
-    QList<int> vobIds;      // of each cell, in play order
-};
-
-// A first picture from `source` showing a second in [earliest, latest].
-struct Opening {
-    int source = 0;
-    int earliest = 0;
-    int latest = 0;
-};
-
 enum class Cut { Precise, ByteRate, Chapters };
 
-double seconds(std::int64_t ticks) { return double(ticks) / 90000.0; }
+struct TitleCut {
+    QString path;
+    int title; // 0: a VOB without its tables, whose VOB IDs each start their time stamps again
+    Cut method;
+    int from, to;                 // marks or chapters
+    int source, earliest, latest; // the first picture: from that source, showing a second in [earliest, latest]
+    bool plain;                   // the VOB set's own bytes, unchanged
+};
+
+QString seconds(std::int64_t ticks) { return QString::number(double(ticks) / 90000.0, 'g', 10); }
 
 // The SCR base of the MPEG-2 pack header at byte at.
 std::int64_t scr(const QByteArray &bytes, qsizetype at)
@@ -40,9 +34,7 @@ std::int64_t scr(const QByteArray &bytes, qsizetype at)
 
 } // namespace
 
-Q_DECLARE_METATYPE(TitleShape)
-Q_DECLARE_METATYPE(Opening)
-Q_DECLARE_METATYPE(Cut)
+Q_DECLARE_METATYPE(TitleCut)
 
 class TestDisc : public QObject {
     Q_OBJECT
@@ -51,34 +43,28 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<int>("title");
-        QTest::addColumn<TitleShape>("shape");
-        QTest::newRow("episode 2, from VIDEO_TS.IFO")
-            << "episodes/VIDEO_TS/VIDEO_TS.IFO" << 2 << TitleShape{2, 6, {0}, {2}};
-        QTest::newRow("two VOB IDs, from VIDEO_TS")
-            << "movie/VIDEO_TS" << 1 << TitleShape{1, 12, {0, 3, 6, 9}, {1, 1, 2, 2}};
+        QTest::addColumn<QString>("shape"); // titles; seconds; each chapter's start; each cell's VOB ID, in play order
+        QTest::newRow("episode 2, from VIDEO_TS.IFO") << "episodes/VIDEO_TS/VIDEO_TS.IFO" << 2 << "2; 6 s; 0; 2";
+        QTest::newRow("two VOB IDs, from VIDEO_TS") << "movie/VIDEO_TS" << 1 << "1; 12 s; 0 3 6 9; 1 1 2 2";
         QTest::newRow("out of storage order, from a VOB")
-            << "shuffled/VIDEO_TS/VTS_01_1.VOB" << 1 << TitleShape{1, 12, {0, 6}, {2, 1}};
-        QTest::newRow("an angle block: the first angle's time only")
-            << "angles" << 1 << TitleShape{2, 4, {0, 4}, {1, 1}};
+            << "shuffled/VIDEO_TS/VTS_01_1.VOB" << 1 << "1; 12 s; 0 6; 2 1";
+        QTest::newRow("an angle block: the first angle's time only") << "angles" << 1 << "2; 4 s; 0 4; 1 1";
     }
     void model()
     {
         QFETCH(QString, path);
         QFETCH(int, title);
-        QFETCH(TitleShape, shape);
         const Disc got = openDisc(QFile::encodeName(disc(path)));
-        QCOMPARE(int(got.titles.size()), shape.titles);
         const DiscTitle &t = got.title(title);
         QCOMPARE(t.number, title);
-        QCOMPARE(seconds(t.durationTicks), shape.seconds);
-        QList<double> chapters;
+        QStringList chapters;
         for (const DiscChapter &chapter : t.chapters)
             chapters << seconds(chapter.startTicks);
-        QCOMPARE(chapters, shape.chapters);
-        QList<int> vobIds;
+        QStringList vobIds;
         for (const DiscCell &cell : t.cells)
-            vobIds << cell.vobId;
-        QCOMPARE(vobIds, shape.vobIds);
+            vobIds << QString::number(cell.vobId);
+        const QString shape = QString("%1; %2 s; ").arg(got.titles.size()).arg(seconds(t.durationTicks));
+        QTEST(shape + chapters.join(' ') + "; " + vobIds.join(' '), "shape");
         QVERIFY(got.titleSet(t.titleSet).vobuStarts.size() > 10);
     }
 
@@ -108,12 +94,8 @@ private slots:
         const QString videoTs = copyOfDisc("episodes", dir.path());
         for (const QString &file : files)
             QVERIFY(size < 0 ? QFile::remove(videoTs + "/" + file) : QFile::resize(videoTs + "/" + file, size));
-        try {
-            openDisc(QFile::encodeName(dir.filePath("episodes")));
-            QFAIL("the damaged folder opened");
-        } catch (const DiscError &e) {
-            QVERIFY2(QString(e.what()).startsWith(message.arg(videoTs)), e.what());
-        }
+        const QString outcome = outcomeOf([&] { openDisc(QFile::encodeName(dir.filePath("episodes"))); });
+        QVERIFY2(outcome.startsWith(message.arg(videoTs)), qPrintable(outcome));
     }
 
     // The VOBU found for a title time holds it.
@@ -136,7 +118,7 @@ private slots:
         const TitlePlace place = title.place(ticks);
         QCOMPARE(int(title.timeline().spans()[place.span].cell), cell);
         QVERIFY2(place.startTicks <= ticks && ticks < place.endTicks,
-                 qPrintable(QString("%1 s to %2 s").arg(seconds(place.startTicks)).arg(seconds(place.endTicks))));
+                 qPrintable(seconds(place.startTicks) + " s to " + seconds(place.endTicks)));
         QVERIFY(place.offset < place.nextOffset);
         // The stream there opens with that VOBU's NAV pack.
         char pack[2048];
@@ -164,35 +146,20 @@ private slots:
             QVERIFY2(scr(whole, at) > scr(whole, at - 2048) - 45000, qPrintable(QString("pack at %1").arg(at)));
     }
 
-    // Titles of a DVD folder, and a VOB without its tables (title 0) whose VOB IDs each start their time stamps again.
     void cut_data()
     {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<int>("title");
-        QTest::addColumn<Cut>("method");
-        QTest::addColumn<int>("from"); // a mark or chapter
-        QTest::addColumn<int>("to");
-        QTest::addColumn<Opening>("opening");
-        QTest::addColumn<bool>("plain"); // the VOB set's own bytes, unchanged
-        QTest::newRow("out of storage order") << "shuffled" << 1 << Cut::Precise << 5 << 9 << Opening{4, 4, 5} << false;
-        QTest::newRow("byte rate across VOB IDs")
-            << "movie" << 1 << Cut::ByteRate << 3 << 9 << Opening{3, 0, 5} << false;
-        QTest::newRow("loose VOB, across VOB IDs")
-            << "loose.vob" << 0 << Cut::Precise << 4 << 8 << Opening{3, 3, 4} << false;
-        QTest::newRow("loose VOB, second VOB ID")
-            << "loose.vob" << 0 << Cut::Precise << 8 << 11 << Opening{4, 1, 2} << true;
-        QTest::newRow("chapter 2") << "movie" << 1 << Cut::Chapters << 2 << 2 << Opening{3, 3, 3} << true;
-        QTest::newRow("chapters 3 and 4") << "movie" << 1 << Cut::Chapters << 3 << 4 << Opening{4, 0, 0} << true;
+        QTest::addColumn<TitleCut>("c");
+        QTest::newRow("out of storage order") << TitleCut{"shuffled", 1, Cut::Precise, 5, 9, 4, 4, 5, false};
+        QTest::newRow("byte rate across VOB IDs") << TitleCut{"movie", 1, Cut::ByteRate, 3, 9, 3, 0, 5, false};
+        QTest::newRow("loose VOB, across VOB IDs") << TitleCut{"loose.vob", 0, Cut::Precise, 4, 8, 3, 3, 4, false};
+        QTest::newRow("loose VOB, second VOB ID") << TitleCut{"loose.vob", 0, Cut::Precise, 8, 11, 4, 1, 2, true};
+        QTest::newRow("chapter 2") << TitleCut{"movie", 1, Cut::Chapters, 2, 2, 3, 3, 3, true};
+        QTest::newRow("chapters 3 and 4") << TitleCut{"movie", 1, Cut::Chapters, 3, 4, 4, 0, 0, true};
     }
     void cut()
     {
-        QFETCH(QString, path);
-        QFETCH(int, title);
-        QFETCH(Cut, method);
-        QFETCH(int, from);
-        QFETCH(int, to);
-        QFETCH(Opening, opening);
-        QFETCH(bool, plain);
+        QFETCH(TitleCut, c);
+        const auto &[path, title, method, from, to, source, earliest, latest, plain] = c;
         QTemporaryDir dir;
         const QString clipFile = dir.filePath("clip.vob");
         const CutMethod how = method == Cut::ByteRate ? CutMethod::ByteRate : CutMethod::Precise;
@@ -204,9 +171,8 @@ private slots:
         const QByteArray clip = readFile(clipFile);
         QCOMPARE(clip.size(), result.length);
         const Picture picture = firstPicture(clipFile);
-        QCOMPARE(picture.source, opening.source);
-        QVERIFY2(opening.earliest <= picture.second && picture.second <= opening.latest,
-                 qPrintable(QString::number(picture.second)));
+        QCOMPARE(picture.source, source);
+        QVERIFY2(earliest <= picture.second && picture.second <= latest, qPrintable(QString::number(picture.second)));
         const VideoTimes times = videoTimes(clipFile);
         QVERIFY2(times.widestGap < 0.5, qPrintable(QString::number(times.widestGap)));
         QCOMPARE(times.decodingSteppedBack, 0);

@@ -30,6 +30,12 @@ inline QString outcomeOf(const std::function<void()> &cut)
     return "";
 }
 
+// The outcome is a success when want is empty, else a failure that says it.
+inline bool says(const QString &got, const QString &want)
+{
+    return got.contains(want) && got.isEmpty() == want.isEmpty();
+}
+
 // Title `title` of a DVD folder to target, chapters from to to, or else the seconds from to to of title time.
 inline CutRequest titleCut(const QByteArray &disc, int title, CutMethod method, bool chapters, int from, int to,
                            const QByteArray &target)

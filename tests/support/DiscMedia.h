@@ -1,6 +1,5 @@
 #pragma once
-// The DVD folders that make-test-media authors, and what ffmpeg sees in a
-// clip of them.
+// The DVD folders that make-test-media authors, and what ffmpeg sees in a clip of them.
 
 #include "support/Files.h"
 
@@ -20,9 +19,8 @@ inline QString copyOfDisc(const QString &name, const QString &dir)
     return folder;
 }
 
-// What a frame of the test pattern shows: the source's number (1 to 4) from
-// the top half's grey, the whole second from the bottom half's; 0 and -1
-// when nothing was decoded.
+// What a frame of the test pattern shows: the source's number (1 to 4) from the top half's grey, the whole second
+// from the bottom half's; 0 and -1 when nothing was decoded.
 struct Picture {
     int source = 0;
     int second = -1;
@@ -42,9 +40,8 @@ inline Picture firstPicture(const QString &file)
     return pictureOf(quint8(y[720 * 144 + 360]), quint8(y[720 * 432 + 360]));
 }
 
-// The video's presentation times as ffprobe reads them: from first to last,
-// the widest step between two in order, and how often its decoding times go
-// backwards in the file.
+// The video's presentation times as ffprobe reads them: from first to last, the widest step between two in order,
+// and how often its decoding times go backwards in the file.
 struct VideoTimes {
     double span = 0;
     double widestGap = 0;
@@ -53,23 +50,20 @@ struct VideoTimes {
 
 inline VideoTimes videoTimes(const QString &file)
 {
+    const QStringList args{
+        "-v", "quiet", "-select_streams", "v:0", "-show_entries", "packet=pts_time,dts_time", "-of", "csv=p=0", file};
     QList<double> times;
     VideoTimes result;
     double lastDts = -1;
-    const QString out = run("ffprobe", {"-v", "quiet", "-select_streams", "v:0", "-show_entries",
-                                        "packet=pts_time,dts_time", "-of", "csv=p=0", file})
-                            .out;
-    for (const QString &line : out.split('\n')) {
-        const QStringList fields = line.trimmed().split(',');
+    for (const QString &line : run("ffprobe", args).out.split('\n', Qt::SkipEmptyParts)) {
+        const QStringList fields = line.split(',');
         bool ok = false;
-        const double pts = fields[0].toDouble(&ok);
-        if (ok)
+        if (const double pts = fields[0].toDouble(&ok); ok)
             times << pts;
-        const double dts = fields.value(1).toDouble(&ok);
-        if (ok && dts < lastDts)
-            ++result.decodingSteppedBack;
-        if (ok)
+        if (const double dts = fields.value(1).toDouble(&ok); ok) {
+            result.decodingSteppedBack += dts < lastDts;
             lastDts = dts;
+        }
     }
     std::sort(times.begin(), times.end());
     for (qsizetype i = 1; i < times.size(); ++i)

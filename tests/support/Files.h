@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QString>
 #include <QStringList>
 
@@ -16,6 +17,14 @@ namespace morvane::test {
 
 // A file that make-test-media made.
 inline QString media(const QString &name) { return QStringLiteral(MORVANE_TEST_MEDIA "/") + name; }
+
+// Bytes as random as a compressed stream, the same for the same seed.
+inline QByteArray randomBytes(qsizetype size, quint32 seed)
+{
+    QByteArray bytes(size, '\0');
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
+}
 
 // The file's bytes, or "(no file)" when it cannot be read.
 inline QByteArray readFile(const QString &path)
