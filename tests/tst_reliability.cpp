@@ -45,8 +45,7 @@ private slots:
         const QString limit = QString("%1:%2 8000000").arg(major(device.st_dev)).arg(minor(device.st_dev));
         if (!QDir().mkdir(group) || !echoTo(group + "/blkio.throttle.write_bps_device", limit.toUtf8()))
             QSKIP("no cgroup v1 blkio throttle here (/sys/fs/cgroup/blkio): cannot make a slow disk");
-        QByteArray media(64 * MiB, Qt::Uninitialized);
-        QRandomGenerator().fillRange(reinterpret_cast<quint32 *>(media.data()), media.size() / 4);
+        const QByteArray media = test::randomBytes(64 * MiB, 1);
         const QByteArray source = QFile::encodeName(dir.filePath("s.vob"));
         const QByteArray target = QFile::encodeName(at.filePath("c.vob"));
         QVERIFY(test::writeFile(source, media));
