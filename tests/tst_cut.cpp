@@ -14,13 +14,10 @@ Q_DECLARE_METATYPE(CutRequest)
 namespace {
 
 // Run in a folder holding links to the test media, under the names the command lines use, and two names of its
-// own: old.vob, a file, and d, a folder. s\xef\xbf\xbd is what a lossy conversion makes of s\xfe and s\xff.
-const char kSetup[] =
-    R"(set -e; ln -s "$T/dvd.vob" dvd.vob && ln -s "$T/dvd.vob" $'s\xfe'
-ln -s "$T/random.bin" $'s\xef\xbf\xbd' && ln -s "$T/random.bin" $'c\xef\xbf\xbd.vob'
+// own: old.vob, a file, and d, a folder.
+const char kSetup[] = R"(set -e; ln -s "$T/dvd.vob" dvd.vob && ln -s "$T/dvd.vob" $'s\xfe'
 ln -s "$T"/split/VTS_01_[123].VOB . && ln -s "$T/discs/movie" movie && ln -s "$T/discs/episodes" episodes
 ln -s "$T/discs/angles" angles && printf old > old.vob && mkdir d)";
-const char kParts[] = "VTS_01_1.VOB VTS_01_2.VOB VTS_01_3.VOB";
 
 // A folder of links to the test media.
 struct MediaFolder : Folder {
@@ -37,10 +34,9 @@ struct MediaFolder : Folder {
     Ran command(const QString &line) const { return run("bash", {"-c", line}, QFile::decodeName(path)); }
 };
 
-CutRequest request(const QByteArrayList &sources, const QByteArray &target, int start, int end, int duration = 0,
-                   CutMethod method = CutMethod::ByteRate)
+CutRequest request(const QByteArrayList &sources, const QByteArray &target, int start, int end, int duration)
 {
-    return {sources, target, duration, start, end, Replace::Allowed, method};
+    return {sources, target, duration, start, end, Replace::Allowed, CutMethod::ByteRate};
 }
 
 } // namespace
@@ -58,21 +54,17 @@ private slots:
     {
         QTest::addColumn<QString>("args");
         QTest::addColumn<CutRequest>("same"); // what the engine is asked for the same clip; target beside the folder
-        const QByteArrayList parts = QByteArray(kParts).split(' ');
-        const auto precise = CutMethod::Precise;
         QTest::newRow("duration from the player")
             << "--start 2 --end 5 dvd.vob c.vob" << request({"dvd.vob"}, "c.vob", 2, 5, 10);
         QTest::newRow("= and leading zeros")
-            << "--duration=0036 --start 05 --end=00000000033 " + QString(kParts) + " c.vob"
-            << request(parts, "c.vob", 5, 33, 36);
+            << "--duration=0036 --start 05 --end=00000000033 VTS_01_1.VOB VTS_01_2.VOB VTS_01_3.VOB c.vob"
+            << request({"VTS_01_1.VOB", "VTS_01_2.VOB", "VTS_01_3.VOB"}, "c.vob", 5, 33, 36);
         QTest::newRow("--force over a file")
             << "--force --duration 10 --start 2 --end 5 dvd.vob old.vob" << request({"dvd.vob"}, "old.vob", 2, 5, 10);
         QTest::newRow("a name that is not text")
             << "--duration 10 --start 2 --end 5 $'s\\xfe' $'c\\xfe.vob'" << request({"s\xfe"}, "c\xfe.vob", 2, 5, 10);
-        QTest::newRow("precise, parts") << "--precise --start 5 --end 33 " + QString(kParts) + " c.vob"
-                                        << request(parts, "c.vob", 5, 33, 0, precise);
         QTest::newRow("precise, title") << "--title 1 --precise --start 4 --end 8 movie c.vob"
-                                        << titleCut("movie", 1, precise, false, 4, 8, "c.vob");
+                                        << titleCut("movie", 1, CutMethod::Precise, false, 4, 8, "c.vob");
         QTest::newRow("chapter 2") << "--title=1 --chapters=2 movie c.vob"
                                    << titleCut("movie", 1, CutMethod::ByteRate, true, 2, 2, "c.vob");
     }
@@ -98,55 +90,50 @@ private slots:
                                : QString());
         const QByteArray clip = contentOf(folder / same.target);
         QVERIFY2(!clip.isEmpty() && clip == contentOf(engine.target), qPrintable(QString::number(clip.size())));
-        QByteArrayList names = folder.before;
-        if (!names.contains(same.target))
-            names << same.target;
-        std::sort(names.begin(), names.end());
-        QCOMPARE(listing(folder.path), names);
+        if (!folder.before.contains(same.target))
+            QVERIFY(std::filesystem::remove((folder / same.target).constData()));
+        QCOMPARE(listing(folder.path), folder.before);
     }
 
+    // A row per refusal of morvane-cut's own, and the engine's that no other test meets.
     void refused_data()
     {
         QTest::addColumn<QString>("args");
         QTest::addColumn<int>("exitCode"); // 2: refused before any cut, 1: the cut failed
         QTest::addColumn<QString>("message");
-        const QString cut = "--duration 10 --start 2 --end 5 dvd.vob ";
         const QString inUse =
             "Cannot overwrite file in use: \"%1\" is the source file, or cannot be told apart from it.";
         const auto row = [](const char *tag, const QString &args, int exitCode, const QString &message) {
             QTest::newRow(tag) << args << exitCode << message;
         };
-        row("option twice", "--duration 10 --start 3 --start=2 --end 5 dvd.vob n", 2, "\"--start\" is given twice.");
-        row("start = end", "--duration 10 --start 5 --end 5 dvd.vob n", 2,
-            "the start (5) must be less than the end (5).");
-        row("negative", "--duration 10 --start -1 --end 5 dvd.vob n", 2, "--start cannot be negative.");
-        row("too large", "--duration 10 --start 2 --end 2147483648 dvd.vob n", 2, "--end is too large.");
-        row("not whole seconds", "--duration 10 --start 1.5 --end 5 dvd.vob n", 2,
-            "--start wants whole seconds, not \"1.5\".");
-        row("unknown option", "--fast " + cut + "n", 2, "unknown option \"--fast\".");
-        row("no value", "--duration 10 --start 2 dvd.vob n --end", 2, "--end needs a value.");
-        row("no end", "--duration 10 --start 2 dvd.vob n", 2, "--start and --end are required.");
-        row("no target", cut, 2, "expected SOURCE and TARGET, got 1 path(s).");
-        row("a file there, no --force", cut + "old.vob", 2, "\"old.vob\" already exists; add --force to replace it.");
-        row("a folder there", "--force " + cut + "d", 2,
-            "The target \"d\" is a directory; a clip can only replace a file.");
-        row("the source", "--force " + cut + "./dvd.vob", 2, inUse.arg("./dvd.vob"));
+        row("option twice", "--start 3 --start=2", 2, "\"--start\" is given twice.");
+        row("start = end", "--start 5 --end 5 dvd.vob n", 2, "the start (5) must be less than the end (5).");
+        row("negative", "--start -1", 2, "--start cannot be negative.");
+        row("too large", "--end 2147483648", 2, "--end is too large.");
+        row("not whole seconds", "--start 1.5", 2, "--start wants whole seconds, not \"1.5\".");
+        row("unknown option", "--fast", 2, "unknown option \"--fast\".");
+        row("no value", "--end", 2, "--end needs a value.");
+        row("no end", "--start 2 dvd.vob n", 2, "--start and --end are required.");
+        row("no target", "--start 2 --end 5 dvd.vob", 2, "expected SOURCE and TARGET, got 1 path(s).");
+        row("a file there, no --force", "--start 2 --end 5 dvd.vob old.vob", 2,
+            "\"old.vob\" already exists; add --force to replace it.");
+        row("the source", "--force --start 2 --end 5 dvd.vob ./dvd.vob", 2, inUse.arg("./dvd.vob"));
         row("a VOB of the title", "--title 1 --start 1 --end 2 movie movie/VIDEO_TS/VTS_01_2.VOB", 2,
             inUse.arg("movie/VIDEO_TS/VTS_01_2.VOB"));
         row("no duration for a name that is not text", "--start 2 --end 5 $'s\\xfe' n", 2,
             "cannot read the duration of \"s\\xFE\": the media player cannot open a name that is not text; give it "
             "with --duration.");
-        row("chapters without a title", "--chapters 1 movie n", 2, "--chapters needs --title.");
-        row("chapters and marks", "--title 1 --chapters 1 --start 1 movie n", 2,
+        row("chapters without a title", "--chapters 1", 2, "--chapters needs --title.");
+        row("chapters and marks", "--title 1 --chapters 1 --start 1", 2,
             "give either --chapters or --start and --end, not both.");
-        row("chapters backwards", "--title 1 --chapters 3-2 movie n", 2,
+        row("chapters backwards", "--chapters 3-2", 2,
             "--chapters wants the first chapter before the last, not \"3-2\".");
-        row("title 0", "--title 0 --start 1 --end 2 movie n", 2, "--title wants a number from 1, not 0.");
+        row("title 0", "--title 0", 2, "--title wants a number from 1, not 0.");
         row("title of two sources", "--title 1 --start 1 --end 2 movie episodes n", 2,
             "--title takes one SOURCE, the DVD folder or a file in it.");
         row("list of two", "--list movie episodes", 2, "--list takes one DVD folder or file in it, got 2 path(s).");
-        row("no such source", "--duration 10 --start 2 --end 5 $'s\\xff' n", 1,
-            "The source file \"s\\xFF\" cannot be opened: No such file or directory.");
+        row("not a DVD", "--list d", 1,
+            "\"d\" is not a DVD folder: it is neither a VIDEO_TS folder, nor holds one, nor is a file in one.");
         row("no such title", "--title 3 --start 1 --end 2 episodes n", 1,
             "The DVD in \"episodes/VIDEO_TS\" has no title 3; it has 2.");
         row("no such chapter", "--title 1 --chapters 2-5 movie n", 1, "Title 1 has 4 chapters; there is no chapter 5.");
@@ -173,9 +160,6 @@ private slots:
         const Ran ran = folder.command("\"$M\" --list episodes/VIDEO_TS");
         QCOMPARE(ran.exitCode, 0);
         QCOMPARE(ran.out, "1  0:08.00  2 chapters  audio AC-3 1ch\n2  0:06.00  1 chapter  audio AC-3 1ch\n");
-        const Ran none = folder.command("\"$M\" --list d");
-        QCOMPARE(none.exitCode, 1);
-        QVERIFY2(none.err.contains("is not a DVD folder"), qPrintable(none.err));
         const Ran help = folder.command("\"$M\" --start 1 -h");
         QCOMPARE(help.exitCode, 0);
         QVERIFY(help.out.startsWith("usage: morvane-cut ") && help.err.isEmpty());
@@ -208,6 +192,7 @@ private slots:
         QFETCH(QString, target);
         MediaFolder folder;
         QVERIFY(writeFile(folder / "big.vob", "x", 8LL << 30));
+        folder.before = listing(folder.path);
         QProcess cut;
         cut.setWorkingDirectory(QFile::decodeName(folder.path));
         cut.start(MORVANE_CUT_PATH, {"--force", "--duration", "8", "--start", "0", "--end", "8", "big.vob", target});
@@ -222,9 +207,7 @@ private slots:
             QCOMPARE(cut.exitCode(), 130);
             QCOMPARE(cut.readAllStandardError(), "morvane-cut: interrupted; no clip was written.\n");
         }
-        QByteArrayList names = folder.before << "big.vob";
-        std::sort(names.begin(), names.end());
-        QCOMPARE(listing(folder.path), names);
+        QCOMPARE(listing(folder.path), folder.before);
         QCOMPARE(contentOf(folder / "old.vob"), "old");
     }
 };

@@ -1,7 +1,8 @@
 // The real back ends: the Qt Multimedia player and the web panel.
 #include "app/ui/WebAddresses.h"
 #include "app/web/WebEngineWebPanel.h"
-#include "support/Frames.h"
+#include "playback/media/QtMediaPlayer.h"
+#include "support/Files.h"
 #include "support/WindowFixture.h"
 
 #include <QTcpServer>
@@ -48,14 +49,10 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("not media") << "random.bin"
-                                   << "Could not determine type of stream.";
-        QTest::newRow("empty") << "empty.vob"
-                               << "Stream contains no data.";
-        QTest::newRow("missing") << "no-such-file.vob"
-                                 << "No such file or directory.";
-        QTest::newRow("folder") << ""
-                                << "Is a directory.";
+        QTest::newRow("not media") << "random.bin" << QString("Could not determine type of stream.");
+        QTest::newRow("empty") << "empty.vob" << QString("Stream contains no data.");
+        QTest::newRow("missing") << "no-such-file.vob" << QString("No such file or directory.");
+        QTest::newRow("folder") << "" << QString("Is a directory.");
     }
     void refusesPromptly()
     {
@@ -71,31 +68,6 @@ private slots:
         QCOMPARE(said, reason);
         QVERIFY(!prompt.hasExpired());
         QVERIFY_THROWS_EXCEPTION(PlayerError, readDuration(media(name)));
-    }
-    void pictureFollowsPosition()
-    {
-        QVideoSink sink;
-        QtMediaPlayer p(&sink);
-        p.setFileName(media("dvd.vob"));
-        const auto stop = [&] {
-            p.seek(0);
-            p.pause();
-        };
-        const auto playAfterStop = [&] {
-            p.seek(0);
-            p.setFileName(media("dvd.vob"));
-            p.play();
-        };
-        const auto pause = [&] { p.pause(); };
-        test::followSteps({{"play", [&] { p.play(); }, test::anywhere, true},
-                           {"stop", stop, 0, false},
-                           {"seek while paused", [&] { p.seek(3); }, 3, false},
-                           {"play from there", pause, test::anywhere, true},
-                           {"seek back while playing", [&] { p.seek(1); }, test::anywhere, true},
-                           {"pause", pause, test::anywhere, false},
-                           {"play after Stop", playAfterStop, test::anywhere, true},
-                           {"pause again", pause, test::anywhere, false}},
-                          sink, test::startOf("dvd.vob"), p);
     }
     void failedPlayIsSaid() // by a stand-in player that now refuses the file, once
     {
