@@ -14,7 +14,7 @@ using W = WindowFixture;
 // What the user or the player does, with a value: seconds, a slider value or x, a length.
 void tick(W &w, double seconds) { w.tick(seconds); }
 void slide(W &w, double value) { w.form->H->setValue(int(value)); }
-void at(W &w, double seconds) { w.player.setPosition(seconds); }
+void at(W &w, double seconds) { w.player.position = seconds; }
 void length(W &w, double seconds) { w.player.durations["/m/a.vob"] = seconds; }
 void play(W &w, double) { w.click(w.form->Command1); }
 void stop(W &w, double) { w.click(w.form->Command2); }
@@ -78,10 +78,10 @@ Shown marked(Shown s) // by marks at 10 and 40
 
 struct Session {
     const char *name;
-    double length; // of /m/a.vob, opened first; 0: nothing is
     QList<Step> steps;
     QString commands; // the player's, after the opening
     Shown shown;
+    double length = 100; // of /m/a.vob, opened first; 0: nothing is
 };
 } // namespace
 
@@ -152,53 +152,43 @@ private slots:
         Shown ties = {.slider = 50, .lines = {2016, 2016, 4945, 4945}, .start = " 0 : 0 : 24", .end = " 0 : 0 : 52"};
         ties.length = " 0 : 0 : 28";
         const Session rows[] = {
-            {"no file", 0, {{play}, {stop}, {slide, 9}, {start}, {end}, {selected}, {save}, {close}}, "", none},
-            {"Play pauses", 100, {{tick, 42.5}, {play}}, "Pause", paused(at42)},
-            {"Play resumes", 100, {{tick, 42}, {play}, {play}}, "Pause Pause", at42},
-            {"Stop", 100, {{tick, 42}, {stop}}, "Seek(0) Pause", paused({.position = "0 : 0 : 0"})},
+            {"no file", {{play}, {stop}, {slide, 9}, {start}, {end}, {selected}, {save}, {close}}, "", none, 0},
+            {"Play resumes", {{tick, 42.5}, {play}, {play}}, "Pause Pause", at42},
+            {"Stop while paused", {{tick, 42}, {play}, {stop}}, "Pause Seek(0)", paused({.position = "0 : 0 : 0"})},
             // Play after Stop names the file again and takes the slider's range from its length.
             {"restart at 0.4 s",
-             100,
              {{stop}, {length, 0.4}, {play}},
              reload + "Play",
              {.caption = "Play", .maximum = 0, .position = "0 : 0 : 0"}},
-            {"tick at the end", 100, {{tick, 99.5}}, "", atEnd},
+            {"tick at the end", {{tick, 99.5}}, "", atEnd},
             {"Play at the end",
-             100,
              {{tick, 100}, {play}},
              "Seek(0) FileName(/m/a.vob) Play",
              {.slider = 100, .position = " 0 : 1 : 40"}},
-            {"slider clicked", 100, {{play}, {press, 314}, {release, 314}}, "Pause Seek(50)", paused({.slider = 50})},
-            {"slider dragged",
-             100,
-             {{press, 2}, {move, 700}, {release, 700}, {right, 2}},
-             "Seek(100)",
-             {.slider = 100}},
-            {"slider keys", 100, {{key, Qt::Key_Right}, {key, Qt::Key_Home}}, "Seek(1) Seek(0)", {}},
+            {"slider clicked", {{play}, {press, 314}, {release, 314}}, "Pause Seek(50)", paused({.slider = 50})},
+            {"slider dragged", {{press, 2}, {move, 700}, {release, 700}, {right, 2}}, "Seek(100)", {.slider = 100}},
+            {"slider keys", {{key, Qt::Key_Right}, {key, Qt::Key_Home}}, "Seek(1) Seek(0)", {}},
             {"Open over marks",
-             100,
              marks + QList<Step>{{open, 1999.5}, {save}},
              toB + " Play",
              {.file = "/m/b.vob", .maximum = 2000, .scale = 4, .said = {"Wrong Selection"}}},
-            {"Open cancelled", 100, marks + QList<Step>{{open}}, "Seek(0) Pause", paused(marked({}))},
-            {"Open refused", 100, marks + QList<Step>{{refuse}, {open, 100}}, toB, refused},
-            {"length rounding to 0", 0.4, {}, "", {.maximum = 0, .scale = 0, .lines = firstLines}},
+            {"Open cancelled", marks + QList<Step>{{open}}, "Seek(0) Pause", paused(marked({}))},
+            {"Open refused", marks + QList<Step>{{refuse}, {open, 100}}, toB, refused},
+            {"length rounding to 0", {}, "", {.maximum = 0, .scale = 0, .lines = firstLines}, 0.4},
             {"start after end",
-             100,
              {{slide, 60}, {at, 60}, {start}, {slide, 40}, {at, 40}, {end}},
              "",
              {.slider = 40, .lines = {5708, 5708, 4022, 4022}, .start = " 0 : 1 : 0", .end = " 0 : 0 : 40"}},
-            {"marks round to even", 100, {{slide, 20}, {at, 23.5}, {start}, {slide, 50}, {at, 52.5}, {end}}, "", ties},
+            {"marks round to even", {{slide, 20}, {at, 23.5}, {start}, {slide, 50}, {at, 52.5}, {end}}, "", ties},
             // Loading runs window events: no other Open, no acting on the half-open file, no failure on close.
             {"clicks while loading",
-             100,
              marks + QList<Step>{{loading, 3}, {save}, {selected}, {open, 200}, {open, 200}},
              toB + " Play",
              {.file = "/m/b.vob", .maximum = 200, .scale = 46}},
-            {"closed while refusing", 100, marks + QList<Step>{{refuse}, {loading, 1}, {close}, {open, 100}}, toB,
+            {"closed while refusing", marks + QList<Step>{{refuse}, {loading, 1}, {close}, {open, 100}}, toB,
              paused({.file = "", .lines = marked({}).lines, .enabled = 0})},
-            {"closed in Play after Stop", 100, marks + QList<Step>{{stop}, {loading, 1}, {close}, {play}},
-             reload + "Close", paused(marked({.file = "", .position = "0 : 0 : 0", .enabled = 0}))}};
+            {"closed in Play after Stop", marks + QList<Step>{{stop}, {loading, 1}, {close}, {play}}, reload + "Close",
+             paused(marked({.file = "", .position = "0 : 0 : 0", .enabled = 0}))}};
         for (const Session &row : rows)
             QTest::newRow(row.name) << row;
     }

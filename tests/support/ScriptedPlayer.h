@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QSet>
 #include <QStringList>
+#include <algorithm>
 #include <functional>
 
 namespace morvane::test {
@@ -14,10 +15,8 @@ class ScriptedPlayer : public MediaPlayer {
 public:
     enum class State { Closed, Stopped, Playing, Paused };
 
-    // What setFileName reports for a path; unknown paths get defaultDuration.
-    QHash<QString, double> durations;
-    double defaultDuration = 100.0;
-    QSet<QString> refused; // setFileName throws for these
+    QHash<QString, double> durations; // what setFileName reports for a path; 100 s for others
+    QSet<QString> refused;            // setFileName throws for these
     // Each position read while playing first moves on by step seconds, stopping at the end.
     double step = 0;
     std::function<void(double)> onRead; // sees the position each read returns
@@ -26,29 +25,58 @@ public:
 
     // Every command, e.g. "FileName(/a.vob)", "Play", "Seek(0)"; not reads.
     QStringList commands;
-
-    State state() const { return state_; }
-    QString fileName() const { return fileName_; }
-    double position() const { return position_; } // without the step of a read
-    void setPosition(double seconds) { position_ = seconds; }
+    State state = State::Closed;
+    double position = 0; // without the step of a read
 
     using MediaPlayer::setFileName;
-    void setFileName(const QStringList &files) override;            // a title's parts are named as "a + b"
-    void setTitle(const QByteArray &discPath, int number) override; // named as "path#number"
-    void pause() override;
-    void play() override;
-    void close() override;
-    double duration() override;
+    void setFileName(const QStringList &files) override;           // a title's parts are named as "a + b"
+    void setTitle(const QByteArray &discPath, int number) override // named as "path#number"
+    {
+        setFileName(QStringLiteral("%1#%2").arg(QString::fromUtf8(discPath)).arg(number));
+    }
+    void pause() override
+    {
+        command("Pause");
+        if (state == State::Playing || state == State::Paused)
+            state = state == State::Playing ? State::Paused : State::Playing;
+    }
+    void play() override
+    {
+        command("Play");
+        position = 0;
+        state = State::Playing;
+    }
+    void close() override
+    {
+        commands << QStringLiteral("Close");
+        state = State::Closed;
+        position = 0;
+    }
+    double duration() override
+    {
+        requireFile();
+        return duration_;
+    }
     double currentPosition() override;
-    void seek(double seconds) override;
+    void seek(double seconds) override
+    {
+        command(QStringLiteral("Seek(%1)").arg(seconds));
+        position = std::clamp(seconds, 0.0, duration_);
+    }
 
 private:
-    void requireFile() const;
+    void requireFile() const
+    {
+        if (state == State::Closed)
+            throw PlayerError("no file is open");
+    }
+    void command(const QString &name) // recorded even when refused
+    {
+        commands << name;
+        requireFile();
+    }
 
-    State state_ = State::Closed;
-    QString fileName_;
     double duration_ = 0;
-    double position_ = 0;
 };
 
 } // namespace morvane::test

@@ -69,7 +69,7 @@ struct WindowFixture {
     // The player at seconds when the timer ticks.
     void tick(double seconds)
     {
-        player.setPosition(seconds);
+        player.position = seconds;
         form->T_Timer();
     }
     // Pauses, then marks each second where a slider click put the player.
