@@ -98,33 +98,23 @@ private slots:
         QVERIFY2(outcome.startsWith(message.arg(videoTs)), qPrintable(outcome));
     }
 
-    // The VOBU found for a title time holds it.
-    void place_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<double>("at");
-        QTest::addColumn<int>("cell");
-        QTest::newRow("last VOBU") << "movie" << 11.95 << 3;
-        QTest::newRow("VOB ID 2 played first") << "shuffled" << 1.0 << 0;
-        QTest::newRow("VOB ID 1 played second") << "shuffled" << 7.5 << 1;
-    }
+    // The VOBU found for a title time holds it, and the stream there opens with its NAV pack: in the last VOBU, and
+    // either side of the join where VOB ID 2 plays before VOB ID 1.
     void place()
     {
-        QFETCH(QString, path);
-        QFETCH(double, at);
-        QFETCH(int, cell);
-        OpenTitle title(QFile::encodeName(disc(path)), 1);
-        const std::int64_t ticks = std::llround(at * 90000);
-        const TitlePlace place = title.place(ticks);
-        QCOMPARE(int(title.timeline().spans()[place.span].cell), cell);
-        QVERIFY2(place.startTicks <= ticks && ticks < place.endTicks,
-                 qPrintable(seconds(place.startTicks) + " s to " + seconds(place.endTicks)));
-        QVERIFY(place.offset < place.nextOffset);
-        // The stream there opens with that VOBU's NAV pack.
-        char pack[2048];
-        QCOMPARE(title.stream().read(place.offset, pack, sizeof pack), sizeof pack);
-        const auto nav = dvd::parseNavPack(reinterpret_cast<const std::uint8_t *>(pack), sizeof pack);
-        QVERIFY(nav && nav->lbn == place.sector);
+        for (auto [path, at, cell] : {std::tuple{"movie", 11.95, 3}, {"shuffled", 1.0, 0}, {"shuffled", 7.5, 1}}) {
+            OpenTitle title(QFile::encodeName(disc(path)), 1);
+            const std::int64_t ticks = std::llround(at * 90000);
+            const TitlePlace place = title.place(ticks);
+            QCOMPARE(int(title.timeline().spans()[place.span].cell), cell);
+            QVERIFY2(place.startTicks <= ticks && ticks < place.endTicks,
+                     qPrintable(seconds(place.startTicks) + " s to " + seconds(place.endTicks)));
+            QVERIFY(place.offset < place.nextOffset);
+            char pack[2048];
+            QCOMPARE(title.stream().read(place.offset, pack, sizeof pack), sizeof pack);
+            const auto nav = dvd::parseNavPack(reinterpret_cast<const std::uint8_t *>(pack), sizeof pack);
+            QVERIFY(nav && nav->lbn == place.sector);
+        }
     }
 
     // Read in odd pieces across VOB IDs and files, the stream plays as one time line, whatever the pieces.

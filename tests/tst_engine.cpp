@@ -230,21 +230,16 @@ private slots:
         }
     }
 
-    void names_data()
+    // As messages show them: text as it is, backslash and quote escaped, and so are controls, C1, direction marks,
+    // and bytes that are not UTF-8, overlong or a surrogate.
+    void names()
     {
-        QTest::addColumn<QByteArray>("name");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("UTF-8, backslash, quote") << QByteArray("Öl 日本\\\".vob") << "\"Öl 日本\\\\\".vob\"";
-        QTest::newRow("not UTF-8, overlong, surrogate") << QByteArray("c\xff\xc3.\xc0\xaf\xe0\x83\x96\xed\xa0\x80")
-                                                        << "\"c\\xFF\\xC3.\\xC0\\xAF\\xE0\\x83\\x96\\xED\\xA0\\x80\"";
-        QTest::newRow("controls, C1, direction")
-            << QByteArray("a\nb\x7f\xc2\x85\xe2\x80\xae") << "\"a\\x0Ab\\x7F\\xC2\\x85\\xE2\\x80\\xAE\"";
-    }
-
-    void names() // as messages show them
-    {
-        QFETCH(QByteArray, name);
-        QTEST(QString::fromStdString(quotedName(name)), "shown");
+        const char *rows[][2] = {
+            {"Öl 日本\\\".vob", "\"Öl 日本\\\\\".vob\""},
+            {"c\xff\xc3.\xc0\xaf\xe0\x83\x96\xed\xa0\x80", "\"c\\xFF\\xC3.\\xC0\\xAF\\xE0\\x83\\x96\\xED\\xA0\\x80\""},
+            {"a\nb\x7f\xc2\x85\xe2\x80\xae", "\"a\\x0Ab\\x7F\\xC2\\x85\\xE2\\x80\\xAE\""}};
+        for (auto [name, shown] : rows)
+            QCOMPARE(QString::fromStdString(quotedName(name)), QString(shown));
     }
 
     void readableFiles() // only a regular file is opened, so that a pipe cannot block the caller
