@@ -106,8 +106,8 @@ private slots:
             const std::int64_t ticks = std::llround(at * 90000);
             const TitlePlace place = title.place(ticks);
             QCOMPARE(int(title.timeline().spans()[place.span].cell), cell);
-            QVERIFY2(place.startTicks <= ticks && ticks < place.endTicks,
-                     qPrintable(seconds(place.startTicks) + " s to " + seconds(place.endTicks)));
+            QCOMPARE_LE(place.startTicks, ticks);
+            QCOMPARE_LT(ticks, place.endTicks);
             QVERIFY(place.offset < place.nextOffset);
             char pack[2048];
             QCOMPARE(title.stream().read(place.offset, pack, sizeof pack), sizeof pack);
@@ -132,7 +132,7 @@ private slots:
         QCOMPARE(whole.size(), stream.size());
         // At a VOB ID boundary the system clock steps back only by the new VOB ID's lead over its first picture.
         for (qsizetype at = 2048; at < whole.size(); at += 2048)
-            QVERIFY2(scr(whole, at) > scr(whole, at - 2048) - 45000, qPrintable(QString("pack at %1").arg(at)));
+            QCOMPARE_GT(scr(whole, at), scr(whole, at - 2048) - 45000);
     }
 
     void cut_data()

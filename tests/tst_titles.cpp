@@ -182,8 +182,7 @@ private slots:
             QVideoFrame frame = w.video->videoSink()->videoFrame();
             if (!frame.map(QVideoFrame::ReadOnly))
                 return Picture{};
-            const auto grey = [&](int y) { return frame.bits(0)[y * frame.bytesPerLine(0) + frame.width() / 2]; };
-            const Picture p = pictureOf(grey(frame.height() / 4), grey(frame.height() * 3 / 4));
+            const Picture p = pictureOf(frame.bits(0), frame.width(), frame.height(), frame.bytesPerLine(0));
             frame.unmap();
             return p;
         };
