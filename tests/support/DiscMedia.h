@@ -19,14 +19,18 @@ inline QString copyOfDisc(const QString &name, const QString &dir)
     return folder;
 }
 
-// What a frame of the test pattern shows: the source's number (1 to 4) from the top half's grey, the whole second
-// from the bottom half's; 0 and -1 when nothing was decoded.
+// What a frame of the test pattern shows: the source's number (1 to 4) from the grey amid its luma's top half, the
+// whole second from the bottom half's; 0 and -1 when nothing was decoded.
 struct Picture {
     int source = 0;
     int second = -1;
 };
 
-inline Picture pictureOf(int topGrey, int bottomGrey) { return {(topGrey - 40 + 20) / 40, (bottomGrey - 16 + 3) / 6}; }
+inline Picture pictureOf(const uchar *luma, int width, int height, qsizetype bytesPerLine)
+{
+    const auto grey = [&](int y) { return luma[y * bytesPerLine + width / 2]; };
+    return {(grey(height / 4) - 40 + 20) / 40, (grey(height * 3 / 4) - 16 + 3) / 6};
+}
 
 // The first picture ffmpeg decodes from file.
 inline Picture firstPicture(const QString &file)
@@ -37,7 +41,7 @@ inline Picture firstPicture(const QString &file)
     const QByteArray y = ffmpeg.readAllStandardOutput();
     if (y.size() < 720 * 576)
         return {};
-    return pictureOf(quint8(y[720 * 144 + 360]), quint8(y[720 * 432 + 360]));
+    return pictureOf(reinterpret_cast<const uchar *>(y.constData()), 720, 576, 720);
 }
 
 // The video's presentation times as ffprobe reads them: from first to last, the widest step between two in order,

@@ -1,13 +1,10 @@
 #pragma once
 // Test files and folders, and the programs tests run on them.
 
-#include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QString>
-#include <QStringList>
 
 #include <filesystem>
 #include <fstream>
