@@ -97,6 +97,7 @@ private slots:
         target("directory", refused.arg("a directory"));
         target("FIFO", refused.arg("a named pipe (FIFO)"));
         target("link to nothing", refused.arg("a symbolic link that leads nowhere"));
+        target("link to a file");
         target("source is a folder", "The source \"s.vob\" is not a regular file.");
         target("shrinks", "The source file got shorter while it was being read.");
         // The last second of a sparse source past 4 GiB, through calls that fail or move less: retried, finished,
@@ -137,6 +138,7 @@ private slots:
             {"directory", [&] { return !::mkdir(target, 0755); }},
             {"FIFO", [&] { return !::mkfifo(target, 0644); }},
             {"link to nothing", [&] { return !::symlink("nowhere", target); }},
+            {"link to a file", [&] { return writeFile(dir / "real.vob", "old") && !::symlink("real.vob", target); }},
             {"source is a folder", [&] { return !::unlink(source) && !::mkdir(source, 0755); }},
         };
         QVERIFY(!make.count(setup) || make.at(setup)());
@@ -191,6 +193,8 @@ private slots:
         QVERIFY2(call.isEmpty() || scripted > 0, "the scripted calls never happened");
         QCOMPARE(contentOf(target), reason.isEmpty() ? bytes : kept);
         QCOMPARE(listing(dir.path), names);
+        if (setup == "link to a file") // the link stays, and leads to the clip
+            QCOMPARE(contentOf(dir / "real.vob"), bytes);
         QVERIFY2(setup != "cancel" || progress.last < progress.maximum / 2, qPrintable(QString::number(progress.last)));
         if (!reason.isEmpty())
             return;
