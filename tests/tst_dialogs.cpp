@@ -26,8 +26,7 @@ public:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome->path()));
     }
 private slots:
-    // The dialog, opened on a.vob beside small.vob and sub/o.vob, answers with the name typed into Open's or the
-    // full path pasted into Save's, and leaves nothing in the user's settings folder.
+    // Opened on a.vob beside small.vob and sub/o.vob; leaves nothing in the settings folder.
     void namingAFile_data()
     {
         QTest::addColumn<QString>("name");
@@ -71,8 +70,7 @@ private slots:
         left.removeOne("pulse"); // the sound server's client library, when a player looks for devices
         QVERIFY2(left.isEmpty(), qPrintable(left.join(", ")));
     }
-    // The window manager's title "Morvane" fits on a box however short its text: the title in bold at the
-    // application's size beside an icon and three buttons of at least 24 px.
+    // The title bar's "Morvane" fits however short the text: in bold beside an icon and three 24 px buttons.
     void boxesFitTheirTitle()
     {
         QFont bold = QApplication::font();
