@@ -22,7 +22,13 @@ void start(W &w, double) { w.click(w.form->Command5); }
 void end(W &w, double) { w.click(w.form->Command6); }
 void selected(W &w, double) { w.click(w.form->Command9); }
 void save(W &w, double) { w.click(w.form->Command7); }
-void open(W &w, double length) { w.open("/m/b.vob", length); } // 0: cancelled
+void open(W &w, double length) // 0: cancelled
+{
+    if (length == 0)
+        w.click(w.form->Command4);
+    else
+        w.open("/m/b.vob", length);
+}
 void refuse(W &w, double) { w.player.refused << "/m/b.vob"; }
 void press(W &w, double x) { QTest::mousePress(w.form->H, Qt::LeftButton, {}, QPoint(int(x), 12)); }
 void release(W &w, double x) { QTest::mouseRelease(w.form->H, Qt::LeftButton, {}, QPoint(int(x), 12)); }
@@ -45,10 +51,7 @@ void run(W &w, QList<Step> steps)
 {
     while (!steps.isEmpty()) {
         const Step s = steps.takeFirst();
-        if (s.act == open && s.value == 0)
-            w.click(w.form->Command4);
-        else
-            s.act(w, s.value);
+        s.act(w, s.value);
         if (s.act != loading)
             continue;
         w.player.whileLoading = [&w, during = steps.mid(0, int(s.value))] {

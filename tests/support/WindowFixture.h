@@ -34,7 +34,6 @@ struct Shown {
     bool operator==(const Shown &) const = default;
 };
 
-// For QCOMPARE's message: every field by name.
 inline char *toString(const Shown &s)
 {
     QString t;
