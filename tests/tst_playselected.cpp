@@ -9,8 +9,7 @@ using State = ScriptedPlayer::State;
 
 namespace {
 // Paused at 5 s of a 12.6 s file, marks at 10 and 12; event: the button of that caption clicked, or the window
-// closed, once a position read gives 11 s. Then the player's commands, state and position. (Its refusal of marks
-// out of order is the window test's.)
+// closed, once a position read gives 11 s. (Marks out of order are the window test's.)
 struct Run {
     QString event, commands;
     State state;

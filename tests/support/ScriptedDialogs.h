@@ -13,10 +13,9 @@ namespace morvane::test {
 
 class ScriptedDialogs : public Dialogs {
 public:
-    // Answers, front first; none left cancels a file dialog or answers No.
+    // Answers, front first; none left cancels a dialog or answers No.
     QList<std::optional<QString>> openAnswers, saveAnswers;
     QList<bool> yesNoAnswers;
-    // An empty queue cancels the title list.
     QList<std::optional<int>> titleAnswers;
     struct TitleList {
         QList<TitleChoice> titles;

@@ -15,16 +15,13 @@ class ScriptedPlayer : public MediaPlayer {
 public:
     enum class State { Closed, Stopped, Playing, Paused };
 
-    QHash<QString, double> durations; // what setFileName reports for a path; 100 s for others
-    QSet<QString> refused;            // setFileName throws for these
-    // Each position read while playing first moves on by step seconds, stopping at the end.
-    double step = 0;
+    QHash<QString, double> durations;   // what setFileName reports for a path; 100 s for others
+    QSet<QString> refused;              // setFileName throws for these
+    double step = 0;                    // each read while playing moves on by this first, stopping at the end
     std::function<void(double)> onRead; // sees the position each read returns
-    // Window events that run once inside the next setFileName, as while the real player loads.
-    std::function<void()> whileLoading;
+    std::function<void()> whileLoading; // runs once inside the next setFileName, as the real player loads
 
-    // Every command, e.g. "FileName(/a.vob)", "Play", "Seek(0)"; not reads.
-    QStringList commands;
+    QStringList commands; // e.g. "FileName(/a.vob)", "Play", "Seek(0)"; not reads
     State state = State::Closed;
     double position = 0; // without the step of a read
 
@@ -37,7 +34,7 @@ public:
     void pause() override
     {
         command("Pause");
-        if (state == State::Playing || state == State::Paused)
+        if (state != State::Stopped)
             state = state == State::Playing ? State::Paused : State::Playing;
     }
     void play() override

@@ -11,8 +11,8 @@
 
 namespace morvane::test {
 
-// What the window shows; the defaults are those of a 100 s /m/a.vob just opened.
-// (Designated initializers give the rest their defaults, which GCC 12 warns of.)
+// What the window shows; the defaults are those of a 100 s /m/a.vob just opened. (GCC 12 warns of designated
+// initializers that leave fields to their defaults.)
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 struct Shown {
     QString file = "/m/a.vob";
@@ -24,7 +24,7 @@ struct Shown {
     int maximum = 100;
     int scale = 92;
     QString position;                         // the position read-out
-    QList<float> lines{170, 170, 9400, 9400}; // the start line's two ends, then the end line's, in twips
+    QList<float> lines{170, 170, 9400, 9400}; // the start line's ends, then the end line's, in twips
     QString start = "0 : 0 : 0";
     QString end = "0 : 0 : 0";
     QString length = "0 : 0 : 0";
@@ -34,7 +34,6 @@ struct Shown {
     bool operator==(const Shown &) const = default;
 };
 
-// For QCOMPARE's message: every field by name.
 inline char *toString(const Shown &s)
 {
     QString t;
@@ -59,14 +58,12 @@ struct WindowFixture {
     }
 
     void click(QWidget *w) { QTest::mouseClick(w, Qt::LeftButton); }
-    // Opens path through the Open button and the dialog.
     void open(const QString &path, double duration = 100.0)
     {
         player.durations[path] = duration;
         dialogs.openAnswers << path;
         click(form->Command4);
     }
-    // The player at seconds when the timer ticks.
     void tick(double seconds)
     {
         player.position = seconds;
