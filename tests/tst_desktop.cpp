@@ -23,13 +23,15 @@ namespace {
 QList<QUrl> browsed; // by the system's browser, which the test stands in for
 QTemporaryDir files; // a.vob, b.vob and é.vob
 
+QAccessibleInterface *a11y(QObject *o) { return QAccessible::queryAccessibleInterface(o); }
+
 // The control that assistive tools know by name, focused; the window, with nothing focused, for "".
 QWidget *focused(QWidget *window, const QString &name)
 {
     if (window->focusWidget())
         window->focusWidget()->clearFocus();
     for (QWidget *c : window->findChildren<QWidget *>())
-        if (!name.isEmpty() && QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name) == name) {
+        if (!name.isEmpty() && a11y(c)->text(QAccessible::Name) == name) {
             c->setFocus();
             return c;
         }
@@ -54,7 +56,7 @@ struct Window : WindowFixture {
 QStringList heard; // what the window told assistive tools of changes, while a test listens
 void listen(QAccessibleEvent *e)
 {
-    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(e->object());
+    QAccessibleInterface *iface = a11y(e->object());
     const QString who = iface->text(QAccessible::Name) + ": ";
     if (e->type() == QAccessible::TextUpdated)
         heard << who + static_cast<QAccessibleTextUpdateEvent *>(e)->textInserted();
@@ -75,14 +77,13 @@ public slots:
 private slots:
     void initTestCase();
     void commandLine_data();
-    // The parse, then the program itself where it answers without the window; help and version need no display.
+    // The parse, then the program where it answers without the window (and without a display).
     void commandLine();
-    // A file dropped on any control opens as Open would; the command line's file takes the same way.
+    // A file dropped on any control opens as Open would, as does the command line's.
     void drops_data();
     void drops();
-    // Space and Enter press the focused button; elsewhere Space plays or pauses. Each other key does what a click
-    // on its button does, which names the key in its tooltip, or moves the slider as a click there would, wherever
-    // the focus is. Nothing while Save's dialog locks the window.
+    // A key clicks its button, whose tooltip names it, or the slider, wherever the focus is; Space and Enter press
+    // a focused button. Nothing while Save's dialog is up.
     void keys_data();
     void keys();
     // What assistive tools see and hear, and the codec link's ways in.
@@ -176,17 +177,18 @@ void TestDesktop::drops()
     QDropEvent drop({1, 1}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     enter.ignore();
     drop.ignore();
-    QWidget *on = focused(w.form.get(), target == "saving" ? "" : target);
-    w.dialogs.whileSaving = [&] { // Save's dialog locks the window
+    const bool saving = target == "saving";
+    QWidget *on = focused(w.form.get(), saving ? "" : target);
+    w.dialogs.whileSaving = [&] {
         QApplication::sendEvent(on, &enter);
         QApplication::sendEvent(on, &drop);
     };
-    if (target == "saving")
+    if (saving)
         w.click(w.form->Command7);
     else
         w.dialogs.whileSaving();
     QCoreApplication::processEvents(); // the queued open
-    QCOMPARE(enter.isAccepted() && drop.isAccepted(), !urls.isEmpty() && target != "saving");
+    QCOMPARE(enter.isAccepted() && drop.isAccepted(), !urls.isEmpty() && !saving);
     QCOMPARE(w.player.commands.join(' ') + w.dialogs.messages.join(" / "), then.replace("DIR", files.path()));
     QCOMPARE(w.shown().enabled, 9); // unlocked after the load, whatever it gave
 }
@@ -195,8 +197,8 @@ void TestDesktop::keys_data()
 {
     QTest::addColumn<int>("key");
     QTest::addColumn<QString>("focus");
-    QTest::addColumn<QString>("button"); // whose click the key does; none: it seeks to
-    QTest::addColumn<int>("at");         // the slider's value before
+    QTest::addColumn<QString>("button"); // none: it seeks from at to to
+    QTest::addColumn<int>("at");
     QTest::addColumn<int>("to");
     const struct {
         QKeyCombination key;
@@ -267,15 +269,15 @@ void TestDesktop::accessible()
     QAccessible::installUpdateHandler(previous);
     QCOMPARE(heard,
              (QStringList{"Position slider: 30", "Position:  0 : 0 : 30", "Clip progress: 45", "Clip progress: 45%"}));
-    QCOMPARE(QAccessible::queryAccessibleInterface(&f)->role(), QAccessible::Window); // a "frame", not a "filler"
-    QAccessibleInterface *start = QAccessible::queryAccessibleInterface(f.Label7);
+    QCOMPARE(a11y(&f)->role(), QAccessible::Window); // a "frame", not a "filler"
+    QAccessibleInterface *start = a11y(f.Label7);
     QCOMPARE(start->text(QAccessible::Name), "Start mark");
     QCOMPARE(start->textInterface()->text(0, start->textInterface()->characterCount()), " 0 : 0 : 10");
     QVERIFY(start->state().readOnly);
-    QAccessibleValueInterface *bar = QAccessible::queryAccessibleInterface(f.pb)->valueInterface();
+    QAccessibleValueInterface *bar = a11y(f.pb)->valueInterface();
     bar->setCurrentValue(10); // read-only
     QCOMPARE(bar->currentValue().toInt(), 45);
-    QAccessibleInterface *link = QAccessible::queryAccessibleInterface(f.Label1);
+    QAccessibleInterface *link = a11y(f.Label1);
     QCOMPARE(link->role(), QAccessible::Link);
     for (const int key : {Qt::Key_Enter, Qt::Key_Space}) // the focused link takes Space from Play
         QTest::keyClick(focused(&f, link->text(QAccessible::Name)), Qt::Key(key));

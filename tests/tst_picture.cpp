@@ -48,43 +48,36 @@ void PictureTest::pictureFollowsThePosition()
     if (!QTest::qWaitFor([&] { return video->videoSink()->rhi() != nullptr; }, 3000))
         qInfo("the video widget has no graphics context on this display");
     QTest::qWait(500);
-    const auto playOrPause = [&] { QTest::mouseClick(f.Command1, Qt::LeftButton); };
-    const auto open = [&] {
-        test::whenShown<QFileDialog>([](QFileDialog *dialog) {
-            auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit");
-            QApplication::setActiveWindow(dialog);
-            edit->setFocus();
-            QTest::keyClicks(edit, test::media("dvd.vob"), {}, 10);
-            QTest::keyClick(edit, Qt::Key_Return);
-        });
-        QTest::mouseClick(f.Command4, Qt::LeftButton);
-    };
-    const auto stop = [&] { QTest::mouseClick(f.Command2, Qt::LeftButton); };
-    const auto sliderAt = [&](int quarters) {
-        return [&f, quarters] {
-            QTest::mouseClick(f.H, Qt::LeftButton, {}, {f.H->width() * quarters / 4, f.H->height() / 2});
-        };
-    };
+    test::whenShown<QFileDialog>([](QFileDialog *dialog) { // Open's, typed into
+        auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit");
+        QApplication::setActiveWindow(dialog);
+        edit->setFocus();
+        QTest::keyClicks(edit, test::media("dvd.vob"), {}, 10);
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    QWidget *const play = f.Command1;
     const double anywhere = -1;
     const struct {
         const char *what;
-        std::function<void()> act;
+        QWidget *clicked;
         double at; // where it puts the picture and the position, or anywhere
         bool running;
-    } steps[] = {{"open", open, anywhere, true},
-                 {"pause", playOrPause, anywhere, false},
-                 {"play", playOrPause, anywhere, true},
-                 {"stop", stop, 0, false},
-                 {"play after Stop", playOrPause, anywhere, true},
-                 {"pause again", playOrPause, anywhere, false},
-                 {"slider click", sliderAt(2), 5, false},
-                 {"play from there", playOrPause, anywhere, true},
-                 {"slider click back while playing", sliderAt(1), anywhere, true},
-                 {"pause at last", playOrPause, anywhere, false}};
+        int quarters = 2; // across the clicked control
+    } steps[] = {{"open", f.Command4, anywhere, true},
+                 {"pause", play, anywhere, false},
+                 {"play", play, anywhere, true},
+                 {"stop", f.Command2, 0, false},
+                 {"play after Stop", play, anywhere, true},
+                 {"pause again", play, anywhere, false},
+                 {"slider click", f.H, 5, false},
+                 {"play from there", play, anywhere, true},
+                 {"slider click back while playing", f.H, anywhere, true, 1},
+                 {"pause at last", play, anywhere, false}};
     const double frame = 0.04;
     const auto picture = [&] { return video->videoSink()->videoFrame().startTime() / 1e6 - origin; };
     for (const auto &step : steps) {
-        step.act();
+        QTest::mouseClick(step.clicked, Qt::LeftButton, {},
+                          {step.clicked->width() * step.quarters / 4, step.clicked->height() / 2});
         QTest::qWait(500);
         const double shown = picture();
         const double at = player.currentPosition();
