@@ -1,6 +1,7 @@
 #include "files/engine/ClipCutter.h"
 #include "files/engine/FileName.h"
 #include "files/engine/Writeback.h"
+#include "state/TimeText.h"
 #include "support/Cut.h"
 
 #include <QtTest>
@@ -76,6 +77,7 @@ private slots:
     // As messages show them: text as it is, backslash and quote escaped, and so are controls, C1, direction marks,
     // and bytes that are not UTF-8, overlong or a surrogate.
     void names();
+    void timeText();      // a player time as the read-outs show it: whole seconds, ties to even; past 32 bits refused
     void readableFiles(); // only a regular file is opened, so that a pipe cannot block the caller
     void exactNames();    // a name given as text stands for one file only when it is text through and through
 };
@@ -249,6 +251,18 @@ void EngineTest::names()
         {"a\nb\x7f\xc2\x85\xe2\x80\xae", "\"a\\x0Ab\\x7F\\xC2\\x85\\xE2\\x80\\xAE\""}};
     for (auto [name, shown] : rows)
         QCOMPARE(QString::fromStdString(quotedName(name)), QString(shown));
+}
+
+void EngineTest::timeText()
+{
+    const std::pair<double, QString> rows[] = {{3725, " 1 : 2 : 5"}, {INT32_MAX, " 596523 : 14 : 7"},
+                                               {-5, " 0 : 0 :-5"},   {2.5, " 0 : 0 : 2"},
+                                               {qQNaN(), "refused"}, {3e9, "refused"}};
+    for (const auto &[seconds, text] : rows) {
+        QString shown;
+        const QString why = outcomeOf([&] { shown = FormatHms(RoundSeconds(seconds)); });
+        QCOMPARE(why.isEmpty() ? shown : "refused", text);
+    }
 }
 
 void EngineTest::readableFiles()
