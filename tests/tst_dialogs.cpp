@@ -1,4 +1,4 @@
-// The real file dialogs and message boxes, driven as a user would.
+// The real dialogs, driven as a user would.
 #include "app/ui/QtDialogs.h"
 #include "support/Files.h"
 #include "support/ModalDialogs.h"
@@ -13,8 +13,8 @@ using namespace morvane;
 using namespace morvane::test;
 
 namespace {
-QTemporaryDir *configHome; // the user's settings folder for this run
-QString shownFilter;       // by the last file dialog
+QTemporaryDir *configHome;
+QString shownFilter;
 } // namespace
 
 class TestDialogs : public QObject {
@@ -22,10 +22,10 @@ class TestDialogs : public QObject {
 public:
     static void initMain();
 private slots:
-    // Opened on a.vob beside small.vob and sub/o.vob; leaves nothing in the settings folder.
+    // Opened on a.vob beside small.vob and sub/o.vob; writes no settings.
     void namingAFile_data();
     void namingAFile();
-    // The title bar's "Morvane" fits however short the text: in bold beside an icon and three 24 px buttons.
+    // A short box fits its title: "Morvane" in bold beside an icon and three 24 px buttons.
     void boxesFitTheirTitle();
 };
 
@@ -54,7 +54,7 @@ void TestDialogs::namingAFile()
         auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit");
         shownFilter = dialog->selectedNameFilter();
         const auto *list = dialog->findChild<QAbstractItemView *>("listView");
-        QTRY_VERIFY(list && list->model()->rowCount(list->rootIndex()) > 0); // as a user sees the folder first
+        QTRY_VERIFY(list && list->model()->rowCount(list->rootIndex()) > 0); // the folder shown first
         if (save) {
             edit->setText(path);
         } else {
@@ -62,11 +62,11 @@ void TestDialogs::namingAFile()
             edit->clear();
             QTest::keyClicks(edit, name, {}, 15);
         }
-        QTest::qWait(200); // the completer and the file list catch up
+        QTest::qWait(200);                                                            // for the completer and the list
         whenShown<QMessageBox>([](QMessageBox *box) { box->reject(); }, 500, dialog); // "File not found"
         QTest::keyClick(edit, Qt::Key_Return);
         if (dialog->isVisible())
-            dialog->reject(); // still up: cancelled
+            dialog->reject(); // name refused: cancel
     });
     const QString filter = "VOB Files(*.vob)|*.vob|All Files (*.*)|*.*"; // Save's
     QtDialogs d;
@@ -75,7 +75,7 @@ void TestDialogs::namingAFile()
     QCOMPARE(answer.value_or("none"), dir.filePath(name));
     QCOMPARE(shownFilter, "VOB Files(*.vob)");
     QStringList left = QDir(configHome->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-    left.removeOne("pulse"); // the sound server's client library, when a player looks for devices
+    left.removeOne("pulse"); // left by the sound server's client
     QVERIFY2(left.isEmpty(), qPrintable(left.join(", ")));
 }
 

@@ -1,4 +1,4 @@
-// Play Selected as a user drives it: where the ranged play stops, and what may happen while it runs.
+// Play Selected: where it stops, and what may happen while it runs.
 #include "support/WindowFixture.h"
 
 #include <QTimer>
@@ -8,8 +8,7 @@ using namespace morvane::test;
 using State = ScriptedPlayer::State;
 
 namespace {
-// Paused at 5 s of a 12.6 s file, marks at 10 and 12; event: the button of that caption clicked, or the window
-// closed, once a position read gives 11 s. (Marks out of order are the window test's.)
+// At the read of 11 s, event clicks the button of that caption or closes the window.
 struct Run {
     QString event, commands;
     State state;
@@ -44,13 +43,13 @@ void TestPlaySelected::runs()
     WindowFixture w;
     Form1 &f = *w.form;
     w.open("/m/a.vob", 12.6);
-    f.T->setInterval(3'600'000); // a tick would read the position too
+    f.T->setInterval(3'600'000); // only the play loop reads
     w.mark(10, 12);
     f.H->setValue(5);
     f.H_Click();
     w.dialogs.openAnswers << "/m/b.vob";
     w.player.commands.clear();
-    w.player.onRead = [&](double position) { // the event runs with the window's next events
+    w.player.onRead = [&](double position) { // the event runs after the read
         if (position != 11 || r.event.isEmpty())
             return;
         QTimer::singleShot(0, &f, [&f, what = std::exchange(r.event, QString())] {
@@ -62,7 +61,7 @@ void TestPlaySelected::runs()
         });
     };
     w.player.step = 0.25;
-    QTimer::singleShot(10'000, &f, [&] { f.close(); }); // a loop that never ended would hang the test
+    QTimer::singleShot(10'000, &f, [&] { f.close(); }); // rather than hang
     w.click(f.Command9);
     QCOMPARE(w.player.commands.join(' '), r.commands);
     QCOMPARE(w.player.state, r.state);

@@ -1,5 +1,4 @@
-// The engine on a slow disk: an ext4 on a loop device, its writes throttled to 8 MB/s. It lets the window's events
-// run every 50 ms, also over the final flush, and a cancel stops a cut within 1 s.
+// The engine on a loop ext4 throttled to 8 MB/s: events every 50 ms, flush included; cancel within 1 s.
 
 #include "support/Cut.h"
 
@@ -11,7 +10,7 @@
 using namespace morvane;
 constexpr qint64 MiB = 1 << 20;
 
-static bool echoTo(const QString &path, const QByteArray &text) // sysfs takes one write, no resizing
+static bool echoTo(const QString &path, const QByteArray &text) // sysfs wants one write
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(text) == text.size();
@@ -64,7 +63,7 @@ void ReliabilityTest::slowDisk()
             cutter.cancel();
     });
     clock.start();
-    cutter.cut({{source}, target, 64, 0, 4}); // 4 MiB: half a second, and the final flush
+    cutter.cut({{source}, target, 64, 0, 4}); // half a second, and the flush
     gap = std::max(gap, clock.elapsed() - last);
     QCOMPARE(test::readFile(target), media.left(4 * MiB + 4097));
     QVERIFY(QFile::remove(target));
@@ -73,7 +72,7 @@ void ReliabilityTest::slowDisk()
     QVERIFY_THROWS_EXCEPTION(CutCancelled, cutter.cut({{source}, target, 64, 0, 63}));
     const qint64 stopped = clock.elapsed() - cancelAt;
     qInfo("slow disk: longest gap between events %lld ms; stopped %lld ms after a cancel", gap, stopped);
-    // A wait on the throttled disk takes seconds; the bounds leave room for a loaded machine.
+    // Slack for a loaded machine; one wait on the disk takes seconds.
     QVERIFY2(gap <= 250 && stopped <= 1000, "the times above");
     QCOMPARE(test::entries(at.path()), "lost+found");
 }

@@ -1,5 +1,5 @@
-// Save as a user drives it: what is asked and said, the controls while it runs, the bytes on disk. An engine's
-// failure needs one row, as the engine's tests hold its reasons; marks out of order are the window test's.
+// Save through the window: questions, messages, controls, bytes. One engine failure will do; its tests hold the
+// reasons.
 #include "support/Files.h"
 #include "support/WindowFixture.h"
 
@@ -10,8 +10,8 @@ using namespace morvane::test;
 
 namespace {
 
-// Marks at 10 and 20 s. old: the answer about an older file at the target; event: once the copy lets events run, a
-// file "appears" at the target or the window is "closed". (A cancelled dialog is the desktop test's.)
+// old: the answer on a file at the target; event, at the copy's first events: a file "appears" there or the window
+// is "closed".
 struct SaveCase {
     QString target, old, event, message;
 };
@@ -54,7 +54,7 @@ void TestSave::save()
     Shown after = w.shown();
     w.dialogs.saveAnswers << target;
     w.dialogs.yesNoAnswers << (c.old == "Yes");
-    int during = -1; // editing controls enabled when the copy first lets events run
+    int during = -1; // enabled controls at the copy's first events
     QTimer::singleShot(0, w.form.get(), [&] {
         during = w.shown().enabled;
         if (c.event == "appears")
@@ -67,7 +67,7 @@ void TestSave::save()
     QCOMPARE(w.dialogs.saveDialogs, QStringList{"Save; VOB Files(*.vob)|*.vob|All Files (*.*)|*.*; 1; earlier.vob"});
     QCOMPARE(w.dialogs.questions, c.old.isEmpty() ? QStringList() : QStringList{"File already exist.Overwrite?"});
     const QString said = w.dialogs.messages.join('/');
-    QCOMPARE(said.section('\n', 0, 0, QString::SectionIncludeTrailingSep), c.message); // why follows a \n
+    QCOMPARE(said.section('\n', 0, 0, QString::SectionIncludeTrailingSep), c.message); // the reason follows
     QByteArray left = c.old.isEmpty() ? "(no file)" : "old";
     if (saved)
         left = bytes.mid(19999, 5 * 4096 + 1); // 2000 bytes a second
@@ -81,11 +81,11 @@ void TestSave::save()
     after.caption = "Play";
     after.slider = 0;
     if (c.event == "closed")
-        after.file = ""; // the player went with the window
+        after.file = ""; // closed with the window
     after.said = w.dialogs.messages;
     QCOMPARE(w.shown(), after);
     QCOMPARE(w.form->pb->value(), 0);
-    QCOMPARE(w.form->Cdlg.FileName, saved ? target : ""); // the dialog keeps the name only of a saved clip
+    QCOMPARE(w.form->Cdlg.FileName, saved ? target : ""); // kept only for a saved clip
 }
 
 QTEST_MAIN(TestSave)

@@ -1,4 +1,4 @@
-// Whole DVD titles: which files make one, the Open question, and playing, marking and cutting across the parts.
+// Whole DVD titles: finding the parts, opening, playing and cutting across them.
 #include "files/engine/DvdTitle.h"
 #include "playback/media/QtMediaPlayer.h"
 #include "support/Cut.h"
@@ -15,11 +15,11 @@ namespace {
 const QStringList splitParts{media("split/VTS_01_1.VOB"), media("split/VTS_01_2.VOB"), media("split/VTS_01_3.VOB")};
 const QString question = "This file is part %1 of a DVD title of 3 files. Open the whole title?";
 
-// Copies of the split parts, which a test may damage.
+// For tests that damage the parts.
 struct TitleCopy {
     QTemporaryDir dir;
     QStringList files;
-    QByteArrayList names; // the files', for the engine
+    QByteArrayList names;
     TitleCopy()
     {
         for (const QString &part : splitParts) {
@@ -36,21 +36,20 @@ class TestTitle : public QObject {
     Q_OBJECT
 private slots:
     void parts_data();
-    void parts(); // which part was chosen, the question tells
-    // No to the whole title opens the chosen part alone; Yes opens the whole title, which Stop and Play name again.
-    // Saved from the second file, each clip is the engine's cut of vbr.vob, which the parts split, across a boundary;
-    // onto a hard link to the first part, in use, refused.
+    void parts(); // which files make a title
+    // No opens the part, Yes the title, as Stop and Play do again; clips across a boundary equal cuts of vbr.vob,
+    // the title unsplit; a link to a part in use is refused.
     void saveAcrossParts();
-    // A part that changes under the cut fails it, and nothing is written: the third grows, or the second moves away.
+    // A part that grows or moves away fails the cut; nothing is written.
     void partChangesDuringCut();
-    // The real player plays the parts as one stream: its duration, a seek past a boundary, and playing over one.
+    // The parts as one stream: duration, a seek past a boundary, playing over one.
     void realPlayer();
 };
 
 void TestTitle::parts_data()
 {
-    QTest::addColumn<QString>("files"); // in one folder, the first chosen; a name ending in / is a folder
-    QTest::addColumn<QString>("parts"); // none when the file is opened alone
+    QTest::addColumn<QString>("files"); // first one chosen; ending in /: a folder
+    QTest::addColumn<QString>("parts"); // none: opened alone
     const char *rows[][3] = {
         {"three", "VTS_01_2.VOB VTS_01_1.VOB VTS_01_3.VOB VTS_01_0.VOB", "VTS_01_1.VOB VTS_01_2.VOB VTS_01_3.VOB"},
         {"lower case", "vts_03_1.vob VTS_03_2.VOB", "vts_03_1.vob VTS_03_2.VOB"},
@@ -143,7 +142,7 @@ void TestTitle::realPlayer()
     joined.play();
     joined.seek(30); // in the third file
     QTRY_VERIFY2(qAbs(joined.currentPosition() - 30) < 0.5, qPrintable(QString::number(joined.currentPosition())));
-    joined.seek(11.5); // the first file ends about 12 s in
+    joined.seek(11.5); // the first ends about 12 s in
     QTest::qWait(1500);
     const double at = joined.currentPosition();
     QCOMPARE_GT(at, 12.3);

@@ -1,4 +1,4 @@
-// The window: its layout as it opens, the two links, and sessions with a file driven through the controls.
+// The window as it opens, its links, and sessions through the controls.
 
 #include "app/ui/WebAddresses.h"
 #include "support/WindowFixture.h"
@@ -11,7 +11,7 @@ using namespace morvane::test;
 
 namespace {
 using W = WindowFixture;
-// What the user or the player does, with a value: seconds, a slider value or x, a length.
+// Steps; the value is seconds, a slider value or x, or a length.
 void tick(W &w, double seconds) { w.tick(seconds); }
 void slide(W &w, double value) { w.form->H->setValue(int(value)); }
 void at(W &w, double seconds) { w.player.position = seconds; }
@@ -36,11 +36,11 @@ void right(W &w, double x) { QTest::mouseClick(w.form->H, Qt::RightButton, {}, Q
 void move(W &w, double x)
 {
     QTest::mouseMove(w.form->H, QPoint(int(x), 12));
-    QVERIFY(!w.form->T->isActive()); // the ticks wait while the thumb is held
+    QVERIFY(!w.form->T->isActive()); // held thumb: no ticks
 }
 void key(W &w, double key) { QTest::keyClick(w.form->H, Qt::Key(int(key))); }
 void close(W &w, double) { w.form->close(); }
-void loading(W &, double) {} // the next value steps run while the player loads, when nothing takes clicks
+void loading(W &, double) {} // the next value steps run inside the load
 
 struct Step {
     void (*act)(W &, double);
@@ -70,7 +70,7 @@ Shown paused(Shown s)
     return s;
 }
 
-Shown marked(Shown s) // by marks at 10 and 40
+Shown marked(Shown s)
 {
     s.lines = {1093, 1093, 4022, 4022};
     s.start = " 0 : 0 : 10";
@@ -82,9 +82,9 @@ Shown marked(Shown s) // by marks at 10 and 40
 struct Session {
     const char *name;
     QList<Step> steps;
-    QString commands; // the player's, after the opening
+    QString commands; // after the opening
     Shown shown;
-    double length = 100; // of /m/a.vob, opened first; 0: nothing is
+    double length = 100; // of /m/a.vob; 0: none
 };
 } // namespace
 
@@ -94,10 +94,10 @@ class TestWindow : public QObject {
     Q_OBJECT
     QList<QUrl> opened;
 public slots:
-    void openInBrowser(const QUrl &url) { opened << url; } // stands in for the system's browser
+    void openInBrowser(const QUrl &url) { opened << url; }
 private slots:
     void initTestCase() { QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openInBrowser"); }
-    void startUp(); // captions fit in Liberation Sans; the icon, the tab order, the links
+    void startUp(); // captions fit in Liberation Sans; icon, tab order, links
     void session_data();
     void session();
 };
@@ -119,7 +119,7 @@ void TestWindow::startUp()
     QCOMPARE(w.web.visited, QList{web::infoServer().resolved(QUrl("/info.php?n=morvane"))});
     f.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&f));
-    QList<QWidget *> stops; // tab from the slider round the window and back; nothing else takes the focus
+    QList<QWidget *> stops; // tab from the slider round and back; nothing else
     for (QWidget *at = QApplication::focusWidget(); stops.size() < 14; at = at->nextInFocusChain())
         if (at->focusPolicy() & Qt::TabFocus)
             stops << at;
@@ -155,7 +155,7 @@ void TestWindow::session_data()
         {"no file", {{play}, {stop}, {slide, 9}, {start}, {end}, {selected}, {save}, {close}}, "", none, 0},
         {"Play resumes", {{tick, 42.5}, {play}, {play}}, "Pause Pause", {.slider = 42, .position = " 0 : 0 : 42"}},
         {"Stop while paused", {{tick, 42}, {play}, {stop}}, "Pause Seek(0)", paused({.position = "0 : 0 : 0"})},
-        // Play after Stop names the file again and takes the slider's range from its length.
+        // Play after Stop reopens the file, taking its length anew.
         {"restart at 0.4 s",
          {{stop}, {length, 0.4}, {play}},
          reload + "Play",
@@ -180,7 +180,7 @@ void TestWindow::session_data()
          "",
          {.slider = 40, .lines = {5708, 5708, 4022, 4022}, .start = " 0 : 1 : 0", .end = " 0 : 0 : 40"}},
         {"marks round to even", {{slide, 20}, {at, 23.5}, {start}, {slide, 50}, {at, 52.5}, {end}}, "", ties},
-        // Loading runs window events: no other Open, no acting on the half-open file, no failure on close.
+        // Loading runs events: no second Open, no use of the half-open file, no failure on close.
         {"clicks while loading",
          marks + QList<Step>{{loading, 3}, {save}, {selected}, {open, 200}, {open, 200}},
          toB + " Play",

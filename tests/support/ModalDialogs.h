@@ -1,5 +1,5 @@
 #pragma once
-// Answers the real modal dialogs while the code under test waits in their exec().
+// Answers real modal dialogs from inside their exec().
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -8,7 +8,7 @@
 
 namespace morvane::test {
 
-// Runs answer on the next modal dialog of type T once it is up; gives up after withinMs, or when owner goes.
+// Gives up after withinMs, or with owner.
 template <typename T>
 void whenShown(std::function<void(T *)> answer, int withinMs = 20000, QObject *owner = nullptr)
 {

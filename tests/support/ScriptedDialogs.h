@@ -1,5 +1,5 @@
 #pragma once
-// Dialogs answered from a script; all they show is recorded, in order.
+// Dialogs answered from a script, recording all they show.
 
 #include "app/ui/Dialogs.h"
 #include "app/ui/WebPanel.h"
@@ -13,7 +13,7 @@ namespace morvane::test {
 
 class ScriptedDialogs : public Dialogs {
 public:
-    // Answers, front first; none left cancels a dialog or answers No.
+    // Front first; none left: cancel, or No.
     QList<std::optional<QString>> openAnswers, saveAnswers;
     QList<bool> yesNoAnswers;
     QList<std::optional<int>> titleAnswers;
@@ -22,9 +22,8 @@ public:
         int preselected = 0;
     };
     QList<TitleList> titleLists;
-    // Open dialogs as "filter; file name", save dialogs as "title; filter; filter index; file name".
     QStringList openDialogs, saveDialogs, messages, questions;
-    std::function<void()> whileSaving; // runs while the save dialog is up
+    std::function<void()> whileSaving;
 
     std::optional<QString> openFile(const QString &filter, const QString &fileName) override
     {
@@ -55,7 +54,7 @@ public:
 class ScriptedWebPanel : public WebPanel {
 public:
     ScriptedWebPanel() : widget_(new QWidget) {}
-    QWidget *widget() override { return widget_; } // owned by the window once placed
+    QWidget *widget() override { return widget_; } // the window's once placed
     void navigate(const QUrl &address) override { visited << address; }
     QList<QUrl> visited;
 

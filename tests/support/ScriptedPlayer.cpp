@@ -23,7 +23,7 @@ double ScriptedPlayer::currentPosition()
     if (state == State::Playing) {
         position = std::min(duration_, position + step);
         if (position >= duration_)
-            state = State::Stopped; // played to the end: stops there
+            state = State::Stopped; // at the end, as the real one
     }
     if (onRead)
         onRead(position);

@@ -1,5 +1,5 @@
 #pragma once
-// A player without media, on a scripted clock, that records its commands.
+// A player without media, on a scripted clock.
 
 #include "playback/MediaPlayer.h"
 
@@ -15,19 +15,19 @@ class ScriptedPlayer : public MediaPlayer {
 public:
     enum class State { Closed, Stopped, Playing, Paused };
 
-    QHash<QString, double> durations;   // what setFileName reports for a path; 100 s for others
-    QSet<QString> refused;              // setFileName throws for these
-    double step = 0;                    // each read while playing moves on by this first, stopping at the end
-    std::function<void(double)> onRead; // sees the position each read returns
-    std::function<void()> whileLoading; // runs once inside the next setFileName, as the real player loads
+    QHash<QString, double> durations; // by path; else 100 s
+    QSet<QString> refused;            // setFileName throws
+    double step = 0;                  // per read while playing, up to the end
+    std::function<void(double)> onRead;
+    std::function<void()> whileLoading; // once, inside setFileName, as loading does
 
-    QStringList commands; // e.g. "FileName(/a.vob)", "Play", "Seek(0)"; not reads
+    QStringList commands; // not reads
     State state = State::Closed;
-    double position = 0; // without the step of a read
+    double position = 0; // before a read's step
 
     using MediaPlayer::setFileName;
-    void setFileName(const QStringList &files) override;           // a title's parts are named as "a + b"
-    void setTitle(const QByteArray &discPath, int number) override // named as "path#number"
+    void setFileName(const QStringList &files) override; // parts as "a + b"
+    void setTitle(const QByteArray &discPath, int number) override
     {
         setFileName(QStringLiteral("%1#%2").arg(QString::fromUtf8(discPath)).arg(number));
     }

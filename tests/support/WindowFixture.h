@@ -1,5 +1,5 @@
 #pragma once
-// A window wired to scripted stand-ins, for tests that click real widgets.
+// A window on scripted stand-ins, for clicking real widgets.
 
 #include "app/ui/Form1.h"
 #include "support/ScriptedDialogs.h"
@@ -11,8 +11,7 @@
 
 namespace morvane::test {
 
-// What the window shows; the defaults are those of a 100 s /m/a.vob just opened. (GCC 12 warns of designated
-// initializers that leave fields to their defaults.)
+// Defaults: /m/a.vob of 100 s just opened. GCC 12 warns of designated initializers that skip fields.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 struct Shown {
     QString file = "/m/a.vob";
@@ -23,13 +22,13 @@ struct Shown {
     int slider = 0;
     int maximum = 100;
     int scale = 92;
-    QString position;                         // the position read-out
-    QList<float> lines{170, 170, 9400, 9400}; // the start line's ends, then the end line's, in twips
+    QString position;
+    QList<float> lines{170, 170, 9400, 9400}; // start line's ends, then end line's, in twips
     QString start = "0 : 0 : 0";
     QString end = "0 : 0 : 0";
     QString length = "0 : 0 : 0";
-    QStringList said; // all the messages
-    int enabled = 9;  // of the nine editing controls
+    QStringList said;
+    int enabled = 9; // of nine
     bool precise = false;
     bool operator==(const Shown &) const = default;
 };
@@ -48,7 +47,7 @@ struct WindowFixture {
     ScriptedPlayer player;
     ScriptedDialogs dialogs;
     ScriptedWebPanel web;
-    std::unique_ptr<MediaPlayer> real; // drives the window instead of player when given
+    std::unique_ptr<MediaPlayer> real;
     std::unique_ptr<Form1> form;
 
     explicit WindowFixture(std::unique_ptr<MediaPlayer> realPlayer = nullptr)
@@ -69,7 +68,7 @@ struct WindowFixture {
         player.position = seconds;
         form->T_Timer();
     }
-    // Pauses, then marks each second where a slider click put the player.
+    // Pauses, then marks where slider clicks put the player.
     void mark(int start, int end)
     {
         if (form->Command1->text() == "Pause")
