@@ -1,5 +1,4 @@
-// morvane-cut's own contract: its arguments, exit statuses, messages and progress bar. What a cut copies is the
-// engine's, tested with the engine; here each clip only has to be the one the engine makes for the same request.
+// morvane-cut's own interface; its clips need only match the engine's.
 
 #include "support/Cut.h"
 
@@ -13,8 +12,7 @@ Q_DECLARE_METATYPE(CutRequest)
 
 namespace {
 
-// Run in a folder holding links to the test media, under the names the command lines use, and two names of its
-// own: old.vob, a file, and d, a folder; and big.vob, 8 GiB of hole, to stop a cut of.
+// big.vob, 8 GiB of hole, is a cut to stop.
 const char kSetup[] = R"(set -e; ln -s "$T/dvd.vob" dvd.vob && ln -s "$T/dvd.vob" $'s\xfe'
 ln -s "$T"/split/VTS_01_[123].VOB . && ln -s "$T/discs/movie" movie && ln -s "$T/discs/episodes" episodes
 ln -s "$T/discs/angles" angles && printf old > old.vob && mkdir d && truncate -s 8G big.vob)";
@@ -29,7 +27,7 @@ struct MediaFolder : Folder {
             qFatal("cannot set up the folder: %s", qPrintable(setUp.err));
         before = listing(path);
     }
-    // Runs a bash command line in the folder; $M is morvane-cut.
+    // $M is morvane-cut.
     Ran command(const QString &line) const { return run("bash", {"-c", line}, QFile::decodeName(path)); }
 };
 
@@ -38,25 +36,24 @@ CutRequest request(const QByteArrayList &sources, const QByteArray &target, int 
     return {sources, target, duration, start, end, Replace::Allowed, CutMethod::ByteRate};
 }
 
-} // namespace
+}
 
 class CutTest : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
     void cuts_data();
-    // The clip is the engine's, morvane-cut says what a precise or chapter cut covers, and leaves nothing else.
+    // The engine's clip; tells what precise and chapter cuts cover; no leftovers.
     void cuts();
-    // A row per refusal of morvane-cut's own, and the engine's that no other test meets.
+    // Its own refusals, and the engine's no other test meets.
     void refused_data();
-    // One line on stderr, and the folder as it was.
+    // One stderr line, the folder untouched.
     void refused();
     void lists();
-    // Drawn on a terminal only; the cuts above run on a pipe, and say nothing.
+    // Terminal only; silent on a pipe.
     void progressBar();
     void interrupted_data();
-    // Stopped while bytes move: status 130 and one line when it may say so, and the folder as it was, whatever file
-    // the clip was to replace.
+    // Stopped mid-copy: status 130, a line if it may, the folder untouched for any target.
     void interrupted();
 };
 
@@ -69,7 +66,7 @@ void CutTest::initTestCase()
 void CutTest::cuts_data()
 {
     QTest::addColumn<QString>("args");
-    QTest::addColumn<CutRequest>("same"); // what the engine is asked for the same clip; target beside the folder
+    QTest::addColumn<CutRequest>("same"); // the engine's request, target outside
     QTest::newRow("duration from the player")
         << "--start 2 --end 5 dvd.vob c.vob" << request({"dvd.vob"}, "c.vob", 2, 5, 10);
     QTest::newRow("= and leading zeros")
@@ -113,7 +110,7 @@ void CutTest::cuts()
 void CutTest::refused_data()
 {
     QTest::addColumn<QString>("args");
-    QTest::addColumn<int>("exitCode"); // 2: refused before any cut, 1: the cut failed
+    QTest::addColumn<int>("exitCode"); // 2: refused, 1: the cut failed
     QTest::addColumn<QString>("message");
     const QString inUse = "Cannot overwrite file in use: \"%1\" is the source file, or cannot be told apart from it.";
     const auto row = [](const QString &args, const QString &message, int exitCode = 2) {

@@ -1,5 +1,4 @@
-// The ways in from the desktop: a file on the command line, a drop, the keyboard shortcuts and what assistive
-// tools see, on the real window with the scripted player.
+// The desktop's ways in, on the real window with the scripted player.
 
 #include "app/ui/CommandLine.h"
 #include "support/Files.h"
@@ -20,12 +19,11 @@ using namespace morvane::test;
 
 namespace {
 
-QList<QUrl> browsed; // by the system's browser, which the test stands in for
-QTemporaryDir files; // a.vob, b.vob and é.vob
+QList<QUrl> browsed; // the system's browser
+QTemporaryDir files;
 
 QAccessibleInterface *a11y(QObject *o) { return QAccessible::queryAccessibleInterface(o); }
 
-// The control that assistive tools know by name, focused; the window, with nothing focused, for "".
 QWidget *focused(QWidget *window, const QString &name)
 {
     if (window->focusWidget())
@@ -38,7 +36,7 @@ QWidget *focused(QWidget *window, const QString &name)
     return window;
 }
 
-// Active, for its shortcuts; then paused at 42 s of a 100 s a.vob marked from 10 to 12, with b.vob the next answer.
+// Active for its keys; a.vob (100 s) marked 10 to 12, paused at 42 s.
 struct Window : WindowFixture {
     Window()
     {
@@ -46,14 +44,14 @@ struct Window : WindowFixture {
         dialogs.openAnswers << files.filePath("b.vob");
         mark(10, 12);
         tick(42);
-        player.step = 0.5; // each position read moves Play Selected half a second on
+        player.step = 0.5; // Play Selected moves 0.5 s a read
         player.commands.clear();
         form->activateWindow();
         (void)QTest::qWaitForWindowActive(form.get());
     }
 };
 
-QStringList heard; // what the window told assistive tools of changes, while a test listens
+QStringList heard; // while a test listens
 void listen(QAccessibleEvent *e)
 {
     QAccessibleInterface *iface = a11y(e->object());
@@ -66,7 +64,7 @@ void listen(QAccessibleEvent *e)
         heard << who + iface->text(QAccessible::Description);
 }
 
-} // namespace
+}
 
 Q_DECLARE_METATYPE(CommandLine::Action)
 
@@ -77,16 +75,15 @@ public slots:
 private slots:
     void initTestCase();
     void commandLine_data();
-    // The parse, then the program where it answers without the window (and without a display).
+    // The parse; answers given with no window or display.
     void commandLine();
-    // A file dropped on any control opens as Open would, as does the command line's.
+    // On any control, like Open and the command line.
     void drops_data();
     void drops();
-    // A key clicks its button, whose tooltip names it, or the slider, wherever the focus is; Space and Enter press
-    // a focused button. Nothing while Save's dialog is up.
+    // Tooltip-named keys work from any focus; Space, Enter press a focused button; none while saving.
     void keys_data();
     void keys();
-    // What assistive tools see and hear, and the codec link's ways in.
+    // What assistive tools see and hear; the codec link's keys.
     void accessible();
 };
 
@@ -103,7 +100,7 @@ void TestDesktop::commandLine_data()
     QTest::addColumn<CommandLine::Action>("action");
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("error");
-    QTest::addColumn<QString>("said"); // by the program: how stdout starts, or how stderr ends when it refuses
+    QTest::addColumn<QString>("said"); // stdout's start, or stderr's end on refusal
     using A = CommandLine::Action;
     const auto row = [](const QByteArrayList &arguments, A action, const char *file, const QString &error,
                         const QString &said = {}) {
@@ -141,8 +138,8 @@ void TestDesktop::commandLine()
 void TestDesktop::drops_data()
 {
     QTest::addColumn<QString>("url");    // DIR: the files' folder; none: a text drop
-    QTest::addColumn<QString>("target"); // "saving": the window while Save's dialog is up
-    QTest::addColumn<QString>("then");   // the player's commands, or the message
+    QTest::addColumn<QString>("target"); // "saving": Save's dialog up
+    QTest::addColumn<QString>("then");   // commands, or the message
     const auto row = [](const char *name, const QString &url, const QString &target, const QString &then) {
         QTest::newRow(name) << url << target << then;
     };
@@ -190,7 +187,7 @@ void TestDesktop::drops()
     QCoreApplication::processEvents(); // the queued open
     QCOMPARE(enter.isAccepted() && drop.isAccepted(), !urls.isEmpty() && !saving);
     QCOMPARE(w.player.commands.join(' ') + w.dialogs.messages.join(" / "), then.replace("DIR", files.path()));
-    QCOMPARE(w.shown().enabled, 9); // unlocked after the load, whatever it gave
+    QCOMPARE(w.shown().enabled, 9); // unlocked whatever the load gave
 }
 
 void TestDesktop::keys_data()
@@ -226,7 +223,7 @@ void TestDesktop::keys()
     };
     Window clicked;
     Window pressed;
-    Window saving; // the last made is the active one
+    Window saving; // made last, so active
     for (Window *w : {&clicked, &pressed, &saving})
         w->form->H->setValue(at); // where the last tick left it
     saving.dialogs.whileSaving = [&] {

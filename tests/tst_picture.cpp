@@ -1,4 +1,4 @@
-// The picture a user sees: the real window on an X display under a window manager, opened through Qt's own dialog.
+// The real window under a window manager, opened via Qt's dialog.
 #include "app/ui/Form1.h"
 #include "app/ui/QtDialogs.h"
 #include "playback/media/QtMediaPlayer.h"
@@ -19,7 +19,7 @@ class PictureTest : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
-    // After each step and a moment later, the picture within two frames of the position; running, it moves on.
+    // Within two frames of the position, after each step and later; moving while running.
     void pictureFollowsThePosition();
 };
 
@@ -31,7 +31,7 @@ void PictureTest::initTestCase()
 
 void PictureTest::pictureFollowsThePosition()
 {
-    double origin = -1; // second 0 of dvd.vob, as make-test-media lists it: the time of its first picture
+    double origin = -1; // its first picture, make-test-media's second 0
     for (const QByteArray &line : test::readFile(test::media("start-times.txt")).split('\n'))
         if (line.startsWith("dvd.vob "))
             origin = line.split(' ').value(1).toDouble();
@@ -44,11 +44,11 @@ void PictureTest::pictureFollowsThePosition()
     dialogs.setParent(&f);
     f.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f));
-    // A user clicks Open once the window is drawn, the video widget's graphics included.
+    // Open clicked once drawn, video widget included.
     if (!QTest::qWaitFor([&] { return video->videoSink()->rhi() != nullptr; }, 3000))
         qInfo("the video widget has no graphics context on this display");
     QTest::qWait(500);
-    test::whenShown<QFileDialog>([](QFileDialog *dialog) { // Open's, typed into
+    test::whenShown<QFileDialog>([](QFileDialog *dialog) {
         auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit");
         QApplication::setActiveWindow(dialog);
         edit->setFocus();
@@ -60,7 +60,7 @@ void PictureTest::pictureFollowsThePosition()
     const struct {
         const char *what;
         QWidget *clicked;
-        double at; // where it puts the picture and the position, or anywhere
+        double at; // picture and position after it, or anywhere
         bool running;
         int quarters = 2; // across the clicked control
     } steps[] = {{"open", f.Command4, anywhere, true},

@@ -1,4 +1,4 @@
-// The real back ends: the Qt Multimedia player and the web panel.
+// The Qt Multimedia player and the web panel.
 #include "app/ui/WebAddresses.h"
 #include "app/web/WebEngineWebPanel.h"
 #include "playback/media/QtMediaPlayer.h"
@@ -18,10 +18,10 @@ public:
 private slots:
     void playsSeeksAndEnds_data();
     void playsSeeksAndEnds();
-    void refusesPromptly_data(); // with the reason alone: Open names the file
+    void refusesPromptly_data(); // the reason alone: Open names the file
     void refusesPromptly();
-    void failedPlayIsSaid(); // by a stand-in player that now refuses the file, once
-    // The page keeps the keys it scrolls and clicks with while it has the focus.
+    void failedPlayIsSaid(); // once, by a stand-in refusing the file
+    // The focused page keeps its own keys.
     void webPanelKeepsItsKeys();
     void webPanelRequestsInfoPage();
 };
@@ -46,7 +46,7 @@ void RealBackEndsTest::playsSeeksAndEnds()
     p.setFileName(before);
     QCOMPARE_LE(qAbs(p.duration() - seconds), 0.1);
     QCOMPARE(p.currentPosition(), 0.0);
-    QVERIFY(QFile::rename(before, dir.filePath("b"))); // Play after Stop names it again: it plays on
+    QVERIFY(QFile::rename(before, dir.filePath("b"))); // Play after Stop names it again
     p.setFileName(before);
     p.play();
     QTRY_VERIFY_WITH_TIMEOUT(p.currentPosition() > 0.3, 3000);

@@ -1,5 +1,4 @@
-// The window on DVD titles, with the real player: choosing a title, playing it in title time, its chapters, and
-// saving a clip of it.
+// DVD titles with the real player: choice, time, chapters, clips.
 #include "app/ui/QtDialogs.h"
 #include "playback/media/QtMediaPlayer.h"
 #include "selection/MarkerTrack.h"
@@ -21,16 +20,16 @@ using namespace morvane::test;
 namespace {
 
 struct Opened {
-    QString listed;        // the title list, as offered() gives it
-    int title = 0;         // what the window opened: 0 a file, -1 nothing
+    QString listed;        // as offered() gives it
+    int title = 0;         // 0 a file, -1 nothing
     int sliderMaximum = 0; // -1: not compared
-    QString description;   // the video's, for assistive tools
-    QString said;          // what the messages, then the questions, say; the damaged folder named "damaged"
+    QString description;   // for assistive tools
+    QString said;          // messages, then questions; "damaged" for its folder
 };
 
 using Keys = QList<Qt::Key>;
 
-// Each title offered: number, duration, chapters and audio, the preselected one starred.
+// Number, duration, chapters, audio; preselected starred.
 QString offered(const ScriptedDialogs &dialogs)
 {
     QStringList titles;
@@ -44,8 +43,7 @@ QString offered(const ScriptedDialogs &dialogs)
 
 void click(QWidget *widget) { QTest::mouseClick(widget, Qt::LeftButton); }
 
-// The window as the program builds it, the real player showing in its video widget; active, so that its keys reach
-// it on a display with a window manager.
+// Active, so keys reach it under a window manager.
 struct Window {
     QVideoWidget *video = new QVideoWidget; // the window owns it
     QtMediaPlayer player{video};
@@ -61,7 +59,7 @@ struct Window {
     }
 };
 
-} // namespace
+}
 
 Q_DECLARE_METATYPE(Opened)
 
@@ -70,20 +68,19 @@ class TitlesTest : public QObject {
 private slots:
     void opens_data();
     void opens();
-    // The real title list, sent keys once it is up.
+    // The real title list, driven by keys.
     void keyboardOnly_data();
     void keyboardOnly();
-    // The movie, chapters every 3 s, through the window and its own video widget, from the ticks to playing on across
-    // its two VOB IDs; the file opened next has no ticks.
+    // Chapters every 3 s: ticks, playing across two VOB IDs; the next file has none.
     void movie();
 };
 
 void TitlesTest::opens_data()
 {
-    QTest::addColumn<QString>("path"); // given by name, as the command line and a drop give it
+    QTest::addColumn<QString>("path"); // by name, like command line and drops
     QTest::addColumn<int>("answer");   // in the title list; 0 cancels
     QTest::addColumn<Opened>("expected");
-    const QString episodes = "*1 0:08.00 2 AC-3 1ch / 2 0:06.00 1 AC-3 1ch"; // the longest preselected
+    const QString episodes = "*1 0:08.00 2 AC-3 1ch / 2 0:06.00 1 AC-3 1ch"; // longest preselected
     QTest::newRow("several titles, the second chosen")
         << disc("episodes/VIDEO_TS/VTS_01_1.VOB") << 2 << Opened{episodes, 2, 6, "Title 2 of 2, 0 : 0 : 6"};
     QTest::newRow("several titles, cancelled")
@@ -92,7 +89,7 @@ void TitlesTest::opens_data()
         << disc("movie/VIDEO_TS/VTS_01_2.VOB") << 0 << Opened{"", 1, 12, "Title 1 of 1, 0 : 0 : 12"};
     QTest::newRow("damaged tables, the folder")
         << "damaged" << 0 << Opened{"", -1, 10, "", "Cannot play \"damaged\".\nThe tables of title set 1"};
-    // A loose VOB's length is the player's own reading of its time stamps.
+    // A loose VOB's length is the player's reading.
     QTest::newRow("damaged tables, a file")
         << "damaged/VTS_01_1.VOB" << 0 << Opened{"", 0, -1, "", "This file is part 1 of a DVD title of 2 files."};
 }
@@ -103,7 +100,7 @@ void TitlesTest::opens()
     QFETCH(int, answer);
     QFETCH(Opened, expected);
     QTemporaryDir dir;
-    if (path.startsWith("damaged")) { // the movie, its title set's tables cut short
+    if (path.startsWith("damaged")) { // title set's tables cut short
         const QString folder = copyOfDisc("movie", dir.path());
         QFile::resize(folder + "/VTS_01_0.IFO", 700);
         QFile::resize(folder + "/VTS_01_0.BUP", 700);
@@ -142,7 +139,7 @@ void TitlesTest::keyboardOnly()
         caption = dialog->windowTitle();
         for (const Qt::Key key : keys)
             QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : dialog, key);
-        dialog->close(); // one the keys left open fails the row, not the program
+        dialog->close(); // left open fails the row, not the program
     });
     QtDialogs dialogs;
     const auto got =
@@ -162,13 +159,13 @@ void TitlesTest::movie()
         before << c->geometry();
     f.openGivenFile(QFile::encodeName(disc("movie")));
     QCOMPARE(f.H->maximum(), 12);
-    QList<int> ticks; // the second each stands for on the track
+    QList<int> ticks; // each one's second on the track
     for (const double x : f.Ticks->ticks())
         ticks << qRound((x - StartLineOffset) * 12 / TrackWidth);
     QCOMPARE(ticks, QList<int>({0, 3, 6, 9}));
     for (qsizetype i = 0; i < controls.size(); ++i)
         QCOMPARE(controls[i]->geometry(), before[i]);
-    // The marker lines over the ticks, which stand above the slider.
+    // Marker lines over ticks, ticks over the slider.
     QVERIFY(controls.indexOf(f.Ticks) < std::min(controls.indexOf(f.Line1), controls.indexOf(f.Line2)));
     QVERIFY(f.Ticks->geometry().bottom() < f.H->geometry().top());
 
@@ -185,8 +182,7 @@ void TitlesTest::movie()
     QTest::keyClick(&f, Qt::Key_PageDown);
     click(f.Command6);
 
-    // A click on the slider into the second VOB ID, chapter 3 on, shows that second of it: source 4, its second
-    // counted from there. A picture within two frames of the position passes.
+    // Second VOB ID: source 4, seconds counted from chapter 3, within two frames.
     const auto shown = [&] {
         QVideoFrame frame = w.video->videoSink()->videoFrame();
         if (!frame.map(QVideoFrame::ReadOnly))
@@ -207,8 +203,7 @@ void TitlesTest::movie()
                  qPrintable(QStringLiteral("at %1 s: %2 %3").arg(second).arg(shown().source).arg(shown().second)));
     }
 
-    // Precise cut cuts chapter 3 alone, from its first VOBU inside second 6, where the marks' whole seconds would
-    // cut elsewhere; the byte rate cuts those seconds.
+    // Precise: chapter 3 from its first VOBU in second 6; byte rate: the marks' whole seconds.
     QTemporaryDir dir;
     const QByteArray movie = QFile::encodeName(disc("movie"));
     const std::map<QString, CutRequest> cuts{{"precise", titleCut(movie, 1, CutMethod::Precise, true, 3, 3, {})},
@@ -236,7 +231,7 @@ void TitlesTest::movie()
     for (qsizetype i = 1; i < seen.size(); ++i)
         QVERIFY2(seen[i] >= seen[i - 1] && seen[i] - seen[i - 1] < 0.5,
                  qPrintable(QStringLiteral("%1 then %2").arg(seen[i - 1]).arg(seen[i])));
-    // Stop and Play name the title to the player again: it starts over.
+    // Stop, Play: the title starts over.
     click(f.Command2);
     click(f.Command1);
     QTest::qWait(500);
