@@ -1,4 +1,4 @@
-// DVD folders read through their tables: titles, title time to place, the title stream, and cuts in title time.
+// DVD tables: titles, time to place, stream, title-time cuts.
 #include "files/engine/DvdDisc.h"
 #include "files/engine/TitleStream.h"
 #include "support/Cut.h"
@@ -15,16 +15,16 @@ enum class Cut { Precise, ByteRate, Chapters };
 
 struct TitleCut {
     QString path;
-    int title; // 0: a VOB without its tables, whose VOB IDs each start their time stamps again
+    int title; // 0: a bare VOB, time stamps restarting per VOB ID
     Cut method;
     int from, to;                 // marks or chapters
-    int source, earliest, latest; // the first picture: from that source, showing a second in [earliest, latest]
-    bool plain;                   // the VOB set's own bytes, unchanged
+    int source, earliest, latest; // first picture's source and second range
+    bool plain;                   // the VOB set's bytes unchanged
 };
 
 QString seconds(std::int64_t ticks) { return QString::number(double(ticks) / 90000.0, 'g', 10); }
 
-// The SCR base of the MPEG-2 pack header at byte at.
+// MPEG-2 pack header's SCR base
 std::int64_t scr(const QByteArray &bytes, qsizetype at)
 {
     const auto b = [&](int i) { return std::int64_t(quint8(bytes[at + i])); };
@@ -41,13 +41,12 @@ class TestDisc : public QObject {
 private slots:
     void model_data();
     void model();
-    // Each damage gives a sentence naming the file.
+    // Each damage: a sentence naming the file.
     void damaged_data();
     void damaged();
-    // The VOBU found for a title time holds it, and the stream there opens with its NAV pack: in the last VOBU, and
-    // either side of the join where VOB ID 2 plays before VOB ID 1.
+    // The found VOBU holds the time and opens with a NAV pack: last VOBU, and around VOB ID 2 before 1.
     void place();
-    // Read in odd pieces across VOB IDs and files, the stream plays as one time line, whatever the pieces.
+    // Odd-sized reads across VOB IDs and files give one time line.
     void stream();
     void cut_data();
     void cut();
@@ -57,7 +56,7 @@ void TestDisc::model_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("title");
-    QTest::addColumn<QString>("shape"); // titles; seconds; each chapter's start; each cell's VOB ID, in play order
+    QTest::addColumn<QString>("shape"); // titles; seconds; chapter starts; cells' VOB IDs in play order
     QTest::newRow("episode 2, from VIDEO_TS.IFO") << "episodes/VIDEO_TS/VIDEO_TS.IFO" << 2 << "2; 6 s; 0; 2";
     QTest::newRow("two VOB IDs, from VIDEO_TS") << "movie/VIDEO_TS" << 1 << "1; 12 s; 0 3 6 9; 1 1 2 2";
     QTest::newRow("out of storage order, from a VOB") << "shuffled/VIDEO_TS/VTS_01_1.VOB" << 1 << "1; 12 s; 0 6; 2 1";
@@ -83,8 +82,8 @@ void TestDisc::model()
 
 void TestDisc::damaged_data()
 {
-    QTest::addColumn<QStringList>("files"); // of the episodes' VIDEO_TS
-    QTest::addColumn<int>("size");          // they are cut to; -1 removes them
+    QTest::addColumn<QStringList>("files"); // episodes' VIDEO_TS
+    QTest::addColumn<int>("size");          // -1: removed
     QTest::addColumn<QString>("message");
     QTest::newRow("truncated title set tables")
         << QStringList{"VTS_01_0.IFO", "VTS_01_0.BUP"} << 300
@@ -141,7 +140,7 @@ void TestDisc::stream()
         at += std::int64_t(got);
     }
     QCOMPARE(whole.size(), stream.size());
-    // At a VOB ID boundary the system clock steps back only by the new VOB ID's lead over its first picture.
+    // At VOB ID joins the SCR steps back only by the new lead over its first picture.
     for (qsizetype at = 2048; at < whole.size(); at += 2048)
         QCOMPARE_GT(scr(whole, at), scr(whole, at - 2048) - 45000);
 }

@@ -12,19 +12,19 @@ using namespace morvane;
 using namespace morvane::test;
 using I64 = std::int64_t;
 
-struct Clip { // source size, duration D, marks; what the byte rule gives: the clip, the progress at the end
+struct Clip { // then what the byte rule gives
     I64 size;
     int d, start, end;
     I64 offset = 0, length = 0, maximum = 0, final = 0;
 };
 struct Row {
     Clip clip;
-    QString setup = {};  // what is at the target before the cut, or happens while it runs
-    QString reason = {}; // none when the clip is written
+    QString setup = {};  // before or during the cut
+    QString reason = {}; // empty: written
     Replace replace = Replace::Allowed;
     QByteArray name = "c.vob";
-    bool kernel = true; // copy_file_range first, else the buffer
-    QString call = {};  // the kind whose first 20 calls fail with errno -result, or move only result bytes
+    bool kernel = true; // copy_file_range, else buffer
+    QString call = {};  // 20 calls fail with -result, or move result bytes
     int result = 0;
 };
 Q_DECLARE_METATYPE(Row)
@@ -39,7 +39,7 @@ struct Progress : ProgressSink {
     }
 };
 
-// Writes what it is given in order at a fixed speed on a scripted clock, and tells so in slices (a throttle's: 100 ms).
+// Fixed speed, scripted clock; reports per slice.
 struct ScriptedDisk : Writeback::Disk {
     double speed, slice, clock = 0, writtenUpTo = 0, given = 0, busyFrom = 0, told = 0; // bytes/s, s
     ScriptedDisk(double bytesPerSecond, double sliceSeconds) : speed(bytesPerSecond), slice(sliceSeconds) {}
@@ -68,26 +68,23 @@ class EngineTest : public QObject {
     Q_OBJECT
 private slots:
     void cut_data();
-    // Writes exactly the clip at the name, naming it only once it is on disk, or fails and leaves the folder and
-    // its files as they were.
+    // The clip, named once on disk; or the folder untouched.
     void cut();
-    // Once the speed is known, never more to flush than the disk writes in 300 ms; the disk kept busy. The copy runs at
-    // 2 GB/s; the disk tells what it wrote every slice.
+    // Once the speed is known: at most 300 ms to flush, disk kept busy.
     void writeback();
-    // As messages show them: text as it is, backslash and quote escaped, and so are controls, C1, direction marks,
-    // and bytes that are not UTF-8, overlong or a surrogate.
+    // Messages escape backslash, quote, controls, C1, direction marks and bad UTF-8.
     void names();
-    void timeText();      // a player time as the read-outs show it: whole seconds, ties to even; past 32 bits refused
-    void readableFiles(); // only a regular file is opened, so that a pipe cannot block the caller
-    void exactNames();    // a name given as text stands for one file only when it is text through and through
+    void timeText();      // whole seconds, ties to even; past 32 bits refused
+    void readableFiles(); // only regular files: a pipe would block
+    void exactNames();    // a text name is one file only if wholly text
 };
 
 void EngineTest::cut_data()
 {
     QTest::addColumn<Row>("row");
     const auto row = [](const char *tag, const Row &r) { QTest::newRow(tag) << r; };
-    // R = size / D; S = R x start, E = R x end; N = (E - S) / 4096 + 1 blocks of 4097 bytes, 4096 apart, from
-    // 1-based byte S (0-based S - 1, or byte 0 for S = 0), none past the end; progress to (E - S) + 4097.
+    // R = size / D, S = R x start, E = R x end: (E - S) / 4096 + 1 blocks of 4097 bytes, 4096 apart, from byte
+    // S - 1 (0 for S = 0), none past the end; progress to E - S + 4097.
     row("from 0", {{409'600, 100, 0, 1, 0, 8'193, 8'193, 8'192}, "old file"});
     row("7 bytes over 3 s, 3 to 4: the last 2",
         {.clip = {7, 3, 3, 4, 5, 2, 4'099, 4'096}, .setup = "old file", .kernel = false});
@@ -116,8 +113,7 @@ void EngineTest::cut_data()
     target("link to a file");
     target("source is a folder", "The source \"s.vob\" is not a regular file.");
     target("shrinks", "The source file got shorter while it was being read.");
-    // The last second of a sparse source past 4 GiB, through calls that fail or move less: retried, finished,
-    // moved to the buffer, or stopped with the disk's reason.
+    // A sparse source's last second past 4 GiB; failing or short calls retried, buffered, or stopped.
     const Clip tail{(5LL << 30) + 4'321, 5'000, 4'999, 5'000, 5'367'636'257, 1'077'184};
     const auto calls = [&](const char *tag, bool kernel, const char *call, int result, const QString &why = "") {
         row(tag, {.clip = tail, .reason = why, .kernel = kernel, .call = call, .result = result});
@@ -196,7 +192,7 @@ void EngineTest::cut()
         if (setup == "cancel")
             QThread::msleep(4); // slow pieces: cancelled early
     };
-    QStringList steps; // each commit step, and what the name shows then
+    QStringList steps; // each commit step, and the name then
     cutter.onCommitStep = [&](CommitStep step) { steps << QString::number(int(step)) + contentOf(target).left(3); };
     CutResult got;
     QString outcome = outcomeOf([&] { got = cutter.cut({{source}, target, clip.d, clip.start, clip.end, replace}); });
@@ -205,7 +201,7 @@ void EngineTest::cut()
     QVERIFY2(call.isEmpty() || scripted > 0, "the scripted calls never happened");
     QCOMPARE(contentOf(target), reason.isEmpty() ? bytes : kept);
     QCOMPARE(listing(dir.path), names);
-    if (setup == "link to a file") // the link stays, and leads to the clip
+    if (setup == "link to a file") // the link stays, to the clip
         QCOMPARE(contentOf(dir / "real.vob"), bytes);
     QVERIFY2(setup != "cancel" || progress.last < progress.maximum / 2, qPrintable(QString::number(progress.last)));
     if (!reason.isEmpty())
@@ -224,7 +220,7 @@ void EngineTest::writeback()
         Writeback writeback(disk);
         const double total = std::min(speed * 5, 1e9);
         const double ideal = total / std::min(speed, 2e9);
-        double backlog = 0; // what a cancel or the final flush waits for, seconds
+        double backlog = 0; // s a cancel or flush waits
         for (double copied = 0; copied < total;) {
             const I64 piece = std::min<I64>(writeback.budget() / 2, 1 << 20); // as the engine does
             if (writeback.pending() + piece <= writeback.budget()) {

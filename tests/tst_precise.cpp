@@ -10,7 +10,7 @@ using namespace morvane;
 using namespace morvane::test;
 using Bytes = QByteArray;
 using Damage = std::function<void(Bytes &)>;
-// offset, length; start, end, stream end in seconds, compared to the 90 kHz tick; cut at NAV packs
+// seconds, to the 90 kHz tick; cut at NAV packs
 using Plan = std::tuple<qint64, qint64, double, double, double, bool>;
 
 struct Case {
@@ -18,8 +18,8 @@ struct Case {
     std::function<Bytes()> bytes;
     int start, end;
     Plan want;
-    QString error; // what the refusal says, in part
-    qint64 hole;   // zero bytes that cost no disk after the source's
+    QString error; // part of the refusal
+    qint64 hole;   // sparse zeros after the source
 };
 Q_DECLARE_METATYPE(Case)
 
@@ -60,12 +60,12 @@ static Damage eachNav(const std::function<void(Bytes &, int)> &change) // at eac
     };
 }
 
-static Bytes packHeader(quint8 stuffing = 0) // MPEG-2, SCR 0, every marker bit set
+static Bytes packHeader(quint8 stuffing = 0) // MPEG-2, SCR 0, markers set
 {
     return Bytes("\0\0\1\xBA\x44\0\4\0\4\1\1\x89\xC3", 13) + char(0xF8 | stuffing) + Bytes(stuffing, '\xFF');
 }
 
-// A NAV pack as the format lays it out; vobu_ea 40, VOB 3, cell 2, sector 1000, search word i = 100 + i.
+// vobu_ea 40, VOB 3, cell 2, sector 1000, search word i = 100 + i.
 static Bytes navPack(quint32 start = 900'000, quint32 end = 945'000)
 {
     Bytes b = packHeader() + Bytes("\0\0\1\xBB\0\x12", 6) + Bytes(18, '\x80');
@@ -78,8 +78,7 @@ static Bytes navPack(quint32 start = 900'000, quint32 end = 945'000)
     return b;
 }
 
-// Twelve VOBUs of one second, a NAV pack and three padding packs each, without search pointers; VOBUs 6 to 11
-// are VOB `second`, whose clock starts again at origin when `restart`.
+// Twelve 1 s VOBUs, no search pointers; 6 to 11 are VOB `second`, its clock from origin if `restart`.
 static Bytes syntheticTitle(quint32 origin, int first, int second, bool restart)
 {
     const Bytes pad = with(packHeader() + Bytes("\0\0\1\xBE\0\0", 6), 18, 2028, 2) + Bytes(2028, '\xFF');
@@ -96,7 +95,7 @@ static Bytes syntheticTitle(quint32 origin, int first, int second, bool restart)
     return all;
 }
 
-// Every second read of the first NAV pack finds it zeroed, as when something rewrites it meanwhile.
+// every second read finds the first NAV pack zeroed
 struct Flickering : FileByteSource {
     using FileByteSource::FileByteSource;
     int reads = 0;
@@ -115,12 +114,11 @@ private slots:
     void navPackReader_data();
     void navPackReader();
     void plan_data();
-    // An MPEG-1 pack: its PES header has no flags, but stuffing, a buffer size and the time stamps.
+    // PES: no flags; stuffing, buffer size, time stamps.
     void mpeg1Pack();
-    // A split title reads as the file it was split from; a part shorter than it was, or a source that reads
-    // differently the second time, stops the plan with what happened.
+    // Split titles read as one file; a shrunk part or changing source stops the plan.
     void sources();
-    // Whole VOBUs around the marks, found in a few small reads; the search pointers and a binary search agree.
+    // Whole VOBUs round the marks in few small reads; pointers and binary search agree.
     void plan();
 };
 
@@ -157,7 +155,7 @@ void PreciseTest::navPackReader()
     const auto to = [](quint32 word, bool forward) { return dvd::vobuTarget(100, word, forward, 2000).value_or(-1); };
     QCOMPARE((QList<qint64>{to(0xC0000219u, true), to(0x80000018u, false), to(0x7FFFFFFFu, false), to(0x76Bu, true),
                             to(0x76Cu, true), to(0x80000065u, false)}),
-             (QList<qint64>{100 + 0x219, 76, -1, 1999, -1, -1})); // from sector 100 of 2000; -1: nowhere
+             (QList<qint64>{100 + 0x219, 76, -1, 1999, -1, -1})); // sector 100 of 2000; -1: nowhere
 }
 
 void PreciseTest::plan_data()
@@ -220,7 +218,7 @@ void PreciseTest::plan_data()
     refused("dvd.vob", 2, 4, again.arg("dvd.vob").arg(1'370'112), [](Bytes &b) { b += b; }); // the VOB twice
     refused("dvd.vob", 11, 12, "start mark (11 s) lies at or past the end of the video in \"dvd.vob\" (10.01 s)");
 
-    // Marks on VOBU starts and both ends of a title; joins between VOBs.
+    // VOBU starts, title ends, joins between VOBs.
     const quint32 wraps = 0xFFFF'FFFFu - 5 * 90'000u;
     for (auto [tag, origin, second] :
          {std::tuple{"title", 900'000u, 1}, {"title, clock wraps", wraps, 1}, {"title of two VOBs", 900'000u, 2}}) {
@@ -251,7 +249,7 @@ void PreciseTest::mpeg1Pack()
 
 void PreciseTest::sources()
 {
-    std::deque<QFile> files; // open while the parts are read
+    std::deque<QFile> files; // kept open while read
     std::vector<SourcePart> parts;
     for (int i = 1; i <= 3; ++i) {
         QFile &file = files.emplace_back(media(QString("split/VTS_01_%1.VOB").arg(i)));

@@ -1,5 +1,5 @@
 #pragma once
-// Running the engine's cuts, and what came of them.
+// Engine cuts and outcomes.
 
 #include "files/engine/ClipCutter.h"
 #include "support/Files.h"
@@ -13,7 +13,7 @@ struct NullProgress : ProgressSink {
     void setValue(std::int64_t) override {}
 };
 
-// The error's class as a prefix, then its text; empty when the cut worked.
+// Error class, then text; empty on success.
 inline QString outcomeOf(const std::function<void()> &cut)
 {
     try {
@@ -30,13 +30,13 @@ inline QString outcomeOf(const std::function<void()> &cut)
     return "";
 }
 
-// The outcome is a success when want is empty, else a failure that says it.
+// Empty want: success; else a failure saying want.
 inline bool says(const QString &got, const QString &want)
 {
     return got.contains(want) && got.isEmpty() == want.isEmpty();
 }
 
-// Title `title` of a DVD folder to target, chapters from to to, or else the seconds from to to of title time.
+// chapters, else seconds of title time
 inline CutRequest titleCut(const QByteArray &disc, int title, CutMethod method, bool chapters, int from, int to,
                            const QByteArray &target)
 {

@@ -1,5 +1,5 @@
 #pragma once
-// The DVD folders that make-test-media authors, and what ffmpeg sees in a clip of them.
+// Test discs, and what ffmpeg sees in clips.
 
 #include "support/Files.h"
 
@@ -9,7 +9,7 @@ namespace morvane::test {
 
 inline QString disc(const QString &name) { return media("discs/" + name); }
 
-// A copy of a disc's VIDEO_TS folder in dir, for a test to damage.
+// for a test to damage.
 inline QString copyOfDisc(const QString &name, const QString &dir)
 {
     const QString folder = dir + "/" + name + "/VIDEO_TS";
@@ -19,8 +19,7 @@ inline QString copyOfDisc(const QString &name, const QString &dir)
     return folder;
 }
 
-// What a frame of the test pattern shows: the source's number (1 to 4) from the grey amid its luma's top half, the
-// whole second from the bottom half's; 0 and -1 when nothing was decoded.
+// source (1-4): grey of the luma's top half; second: the bottom's; 0, -1: none decoded
 struct Picture {
     int source = 0;
     int second = -1;
@@ -32,7 +31,6 @@ inline Picture pictureOf(const uchar *luma, int width, int height, qsizetype byt
     return {(grey(height / 4) - 40 + 20) / 40, (grey(height * 3 / 4) - 16 + 3) / 6};
 }
 
-// The first picture ffmpeg decodes from file.
 inline Picture firstPicture(const QString &file)
 {
     QProcess ffmpeg;
@@ -44,8 +42,7 @@ inline Picture firstPicture(const QString &file)
     return pictureOf(reinterpret_cast<const uchar *>(y.constData()), 720, 576, 720);
 }
 
-// The video's presentation times as ffprobe reads them: from first to last, the widest step between two in order,
-// and how often its decoding times go backwards in the file.
+// ffprobe: PTS span, widest sorted gap, DTS steps back
 struct VideoTimes {
     double span = 0;
     double widestGap = 0;

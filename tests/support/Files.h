@@ -1,5 +1,5 @@
 #pragma once
-// Test files and folders, and the programs tests run on them.
+// Test files, folders and programs.
 
 #include <QDir>
 #include <QFile>
@@ -12,10 +12,10 @@
 
 namespace morvane::test {
 
-// A file that make-test-media made.
+// made by make-test-media
 inline QString media(const QString &name) { return QStringLiteral(MORVANE_TEST_MEDIA "/") + name; }
 
-// Bytes as random as a compressed stream, the same for the same seed.
+// compressed-stream-like; same seed, same bytes
 inline QByteArray randomBytes(qsizetype size, quint32 seed)
 {
     QByteArray bytes(size, '\0');
@@ -23,14 +23,14 @@ inline QByteArray randomBytes(qsizetype size, quint32 seed)
     return bytes;
 }
 
-// The file's bytes, or "(no file)" when it cannot be read.
+// "(no file)" when unreadable.
 inline QByteArray readFile(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(no file)");
 }
 
-// bytes at offset in a file of size bytes (by default just the bytes); the rest is a hole that costs no disk.
+// bytes at offset; the rest of size a sparse hole
 inline bool writeFile(const QString &path, const QByteArray &bytes, qint64 size = -1, qint64 offset = 0)
 {
     QFile f(path);
@@ -38,13 +38,13 @@ inline bool writeFile(const QString &path, const QByteArray &bytes, qint64 size 
            && f.write(bytes) == bytes.size();
 }
 
-// Every name in dir, hidden ones too, sorted and spaced.
+// hidden ones too, sorted and spaced.
 inline QString entries(const QString &dir)
 {
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).join(' ');
 }
 
-// The bytes of a file whose name may not be text; "none" when missing, "-" when not a file.
+// name need not be text; "none": missing, "-": not a file.
 inline QByteArray contentOf(const QByteArray &path)
 {
     struct stat status {};
@@ -57,7 +57,7 @@ inline QByteArray contentOf(const QByteArray &path)
     return bytes;
 }
 
-// Every name in dir as bytes, hidden ones too, sorted.
+// hidden ones too, sorted.
 inline QByteArrayList listing(const QByteArray &dir)
 {
     QByteArrayList names;
@@ -67,7 +67,7 @@ inline QByteArrayList listing(const QByteArray &dir)
     return names;
 }
 
-// A temporary folder, removed with every name in it; QTemporaryDir leaves names that are not text behind.
+// Removes non-text names too, unlike QTemporaryDir.
 struct Folder {
     QByteArray path = [] {
         char name[] = "/tmp/morvane-test.XXXXXX";
@@ -78,7 +78,7 @@ struct Folder {
 };
 
 struct Ran {
-    int exitCode = -1; // -1: did not start or did not finish normally
+    int exitCode = -1; // -1: no normal exit
     QString out, err;
 };
 
