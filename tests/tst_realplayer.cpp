@@ -20,7 +20,6 @@ private slots:
     void playsSeeksAndEnds();
     void refusesPromptly_data(); // the reason alone: Open names the file
     void refusesPromptly();
-    void failedPlayIsSaid(); // once, by a stand-in refusing the file
     // The focused page keeps its own keys.
     void webPanelKeepsItsKeys();
     void webPanelRequestsInfoPage();
@@ -81,17 +80,6 @@ void RealBackEndsTest::refusesPromptly()
     QCOMPARE(said, reason);
     QVERIFY(!prompt.hasExpired());
     QVERIFY_THROWS_EXCEPTION(PlayerError, readDuration(media(name)));
-}
-
-void RealBackEndsTest::failedPlayIsSaid()
-{
-    test::WindowFixture w;
-    w.open("/m/a.vob");
-    w.player.refused << "/m/a.vob";
-    w.click(w.form->Command2); // Stop: nothing to refuse yet
-    w.click(w.form->Command1); // Play names the file again
-    QCOMPARE(w.dialogs.messages, QStringList("Cannot play \"/m/a.vob\".\nthe file is not a playable video"));
-    QCOMPARE(w.form->Command1->text(), "Play");
 }
 
 void RealBackEndsTest::webPanelKeepsItsKeys()

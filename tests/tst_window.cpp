@@ -29,7 +29,11 @@ void open(W &w, double length) // 0: cancelled
     else
         w.open("/m/b.vob", length);
 }
-void refuse(W &w, double) { w.player.refused << "/m/b.vob"; }
+void refuse(W &w, double)
+{
+    w.player.refused << "/m/a.vob"
+                     << "/m/b.vob";
+}
 void press(W &w, double x) { QTest::mousePress(w.form->H, Qt::LeftButton, {}, QPoint(int(x), 12)); }
 void release(W &w, double x) { QTest::mouseRelease(w.form->H, Qt::LeftButton, {}, QPoint(int(x), 12)); }
 void right(W &w, double x) { QTest::mouseClick(w.form->H, Qt::RightButton, {}, QPoint(int(x), 12)); }
@@ -160,6 +164,10 @@ void TestWindow::session_data()
          {{stop}, {length, 0.4}, {play}},
          reload + "Play",
          {.caption = "Play", .maximum = 0, .position = "0 : 0 : 0"}},
+        {"Play after Stop refused",
+         {{stop}, {refuse}, {play}},
+         reload.trimmed(),
+         paused({.position = "0 : 0 : 0", .said = {"Cannot play \"/m/a.vob\".\nthe file is not a playable video"}})},
         {"tick at the end", {{tick, 99.5}}, "", atEnd},
         {"Play at the end",
          {{tick, 100}, {play}},
