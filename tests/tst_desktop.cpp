@@ -89,7 +89,7 @@ private slots:
 
 void TestDesktop::initTestCase()
 {
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openInBrowser");
+    QDesktopServices::setUrlHandler("https", this, "openInBrowser");
     for (const char *name : {"a.vob", "b.vob", "é.vob"})
         QVERIFY(writeFile(files.filePath(name), "vob"));
 }

@@ -15,7 +15,7 @@ using namespace morvane::test;
 namespace {
 QTemporaryDir *configHome;
 QString shownFilter;
-} // namespace
+}
 
 class TestDialogs : public QObject {
     Q_OBJECT

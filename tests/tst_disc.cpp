@@ -32,7 +32,7 @@ std::int64_t scr(const QByteArray &bytes, qsizetype at)
            | b(8) >> 3;
 }
 
-} // namespace
+}
 
 Q_DECLARE_METATYPE(TitleCut)
 

@@ -14,7 +14,7 @@ struct Run {
     State state;
     double position;
 };
-} // namespace
+}
 
 Q_DECLARE_METATYPE(Run)
 

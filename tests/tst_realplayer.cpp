@@ -90,7 +90,7 @@ void RealBackEndsTest::webPanelKeepsItsKeys()
     Form1 form(player, dialogs, web);
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
-    dialogs.openAnswers << QStringLiteral("/m/a.vob");
+    dialogs.openAnswers << "/m/a.vob";
     QTest::mouseClick(form.Command4, Qt::LeftButton);
     form.H->setValue(42);
     player.commands.clear();

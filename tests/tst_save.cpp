@@ -17,7 +17,7 @@ struct SaveCase {
 };
 const QString sourceName = "it's \"Ärger\".vob"; // of 100 s
 
-} // namespace
+}
 
 class TestSave : public QObject {
     Q_OBJECT
@@ -81,7 +81,7 @@ void TestSave::save()
     after.caption = "Play";
     after.slider = 0;
     if (c.event == "closed")
-        after.file = ""; // closed with the window
+        after.file = "";
     after.said = w.dialogs.messages;
     QCOMPARE(w.shown(), after);
     QCOMPARE(w.form->pb->value(), 0);

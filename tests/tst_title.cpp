@@ -30,7 +30,7 @@ struct TitleCopy {
     }
 };
 
-} // namespace
+}
 
 class TestTitle : public QObject {
     Q_OBJECT

@@ -35,7 +35,7 @@ QString offered(const ScriptedDialogs &dialogs)
     QStringList titles;
     for (const ScriptedDialogs::TitleList &list : dialogs.titleLists)
         for (const TitleChoice &t : list.titles)
-            titles << QStringLiteral("%1%2 %3 %4 %5")
+            titles << QString("%1%2 %3 %4 %5")
                           .arg(t.number == list.preselected ? "*" : "", QString::number(t.number), t.duration,
                                QString::number(t.chapters), t.audio);
     return titles.join(" / ");
@@ -145,7 +145,7 @@ void TitlesTest::keyboardOnly()
     const auto got =
         dialogs.chooseTitle({{1, "0:08.00", 2, "AC-3 2ch"}, {2, "0:06.00", 1, ""}, {3, "0:01.00", 1, ""}}, 1);
     QCOMPARE(got.value_or(0), chosen);
-    QCOMPARE(caption, QStringLiteral("Morvane"));
+    QCOMPARE(caption, "Morvane");
 }
 
 void TitlesTest::movie()
@@ -200,7 +200,7 @@ void TitlesTest::movie()
             return p.source == 4 && std::abs(p.second + 0.5 - within) < 0.58;
         };
         QVERIFY2(QTest::qWaitFor(right, 2000),
-                 qPrintable(QStringLiteral("at %1 s: %2 %3").arg(second).arg(shown().source).arg(shown().second)));
+                 qPrintable(QString("at %1 s: %2 %3").arg(second).arg(shown().source).arg(shown().second)));
     }
 
     // Precise: chapter 3 from its first VOBU in second 6; byte rate: the marks' whole seconds.
@@ -230,7 +230,7 @@ void TitlesTest::movie()
     QCOMPARE_GT(seen.last(), 7.0);
     for (qsizetype i = 1; i < seen.size(); ++i)
         QVERIFY2(seen[i] >= seen[i - 1] && seen[i] - seen[i - 1] < 0.5,
-                 qPrintable(QStringLiteral("%1 then %2").arg(seen[i - 1]).arg(seen[i])));
+                 qPrintable(QString("%1 then %2").arg(seen[i - 1]).arg(seen[i])));
     // Stop, Play: the title starts over.
     click(f.Command2);
     click(f.Command1);

@@ -90,7 +90,7 @@ struct Session {
     Shown shown;
     double length = 100; // of /m/a.vob; 0: none
 };
-} // namespace
+}
 
 Q_DECLARE_METATYPE(Session)
 
@@ -100,7 +100,7 @@ class TestWindow : public QObject {
 public slots:
     void openInBrowser(const QUrl &url) { opened << url; }
 private slots:
-    void initTestCase() { QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openInBrowser"); }
+    void initTestCase() { QDesktopServices::setUrlHandler("https", this, "openInBrowser"); }
     void startUp(); // captions fit in Liberation Sans; icon, tab order, links
     void session_data();
     void session();

@@ -13,7 +13,7 @@
 namespace morvane::test {
 
 // made by make-test-media
-inline QString media(const QString &name) { return QStringLiteral(MORVANE_TEST_MEDIA "/") + name; }
+inline QString media(const QString &name) { return QString(MORVANE_TEST_MEDIA "/") + name; }
 
 // compressed-stream-like; same seed, same bytes
 inline QByteArray randomBytes(qsizetype size, quint32 seed)

@@ -33,7 +33,7 @@ public:
     std::optional<QString> saveFile(const QString &title, const QString &filter, int filterIndex,
                                     const QString &fileName) override
     {
-        saveDialogs << QStringLiteral("%1; %2; %3; %4").arg(title, filter).arg(filterIndex).arg(fileName);
+        saveDialogs << QString("%1; %2; %3; %4").arg(title, filter).arg(filterIndex).arg(fileName);
         if (whileSaving)
             whileSaving();
         return saveAnswers.isEmpty() ? std::nullopt : saveAnswers.takeFirst();

@@ -6,8 +6,8 @@ namespace morvane::test {
 
 void ScriptedPlayer::setFileName(const QStringList &files)
 {
-    const QString path = files.join(QStringLiteral(" + "));
-    commands << QStringLiteral("FileName(%1)").arg(path);
+    const QString path = files.join(" + ");
+    commands << QString("FileName(%1)").arg(path);
     if (const auto events = std::exchange(whileLoading, nullptr))
         events();
     state = refused.contains(path) ? State::Closed : State::Stopped;

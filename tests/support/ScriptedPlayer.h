@@ -29,7 +29,7 @@ public:
     void setFileName(const QStringList &files) override; // parts as "a + b"
     void setTitle(const QByteArray &discPath, int number) override
     {
-        setFileName(QStringLiteral("%1#%2").arg(QString::fromUtf8(discPath)).arg(number));
+        setFileName(QString("%1#%2").arg(QString::fromUtf8(discPath)).arg(number));
     }
     void pause() override
     {
@@ -45,7 +45,7 @@ public:
     }
     void close() override
     {
-        commands << QStringLiteral("Close");
+        commands << "Close";
         state = State::Closed;
         position = 0;
     }
@@ -57,7 +57,7 @@ public:
     double currentPosition() override;
     void seek(double seconds) override
     {
-        command(QStringLiteral("Seek(%1)").arg(seconds));
+        command(QString("Seek(%1)").arg(seconds));
         position = std::clamp(seconds, 0.0, duration_);
     }
 
