@@ -13,6 +13,13 @@ struct NullProgress : ProgressSink {
     void setValue(std::int64_t) override {}
 };
 
+// The engine's cut, headless.
+inline CutResult engineCut(const CutRequest &request)
+{
+    NullProgress progress;
+    return ClipCutter(progress, {}).cut(request);
+}
+
 // Error class, then text; empty on success.
 inline QString outcomeOf(const std::function<void()> &cut)
 {

@@ -38,12 +38,6 @@ inline bool writeFile(const QString &path, const QByteArray &bytes, qint64 size 
            && f.write(bytes) == bytes.size();
 }
 
-// hidden ones too, sorted and spaced.
-inline QString entries(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).join(' ');
-}
-
 // name need not be text; "none": missing, "-": not a file.
 inline QByteArray contentOf(const QByteArray &path)
 {

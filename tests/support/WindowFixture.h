@@ -47,14 +47,9 @@ struct WindowFixture {
     ScriptedPlayer player;
     ScriptedDialogs dialogs;
     ScriptedWebPanel web;
-    std::unique_ptr<MediaPlayer> real;
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<Form1> form = std::make_unique<Form1>(player, dialogs, web);
 
-    explicit WindowFixture(std::unique_ptr<MediaPlayer> realPlayer = nullptr)
-        : real(std::move(realPlayer)), form(std::make_unique<Form1>(real ? *real : player, dialogs, web))
-    {
-        form->show();
-    }
+    WindowFixture() { form->show(); }
 
     void click(QWidget *w) { QTest::mouseClick(w, Qt::LeftButton); }
     void open(const QString &path, double duration = 100.0)
